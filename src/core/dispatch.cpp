@@ -1,0 +1,131 @@
+// handle_line: every backend line arrives here on the main thread, in order.
+#include "core/dispatch.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/app.h"
+#include "core/commands.h"
+#include "core/wire.h"
+#include "webview/webview.h"
+
+bool (*g_build_line_hook)(std::string_view line) = nullptr;
+
+void send_got(std::string_view id, std::string_view json) {
+  std::string line;
+  line.reserve(id.size() + json.size() + 5);
+  line += "GOT ";
+  line += id;
+  line += ' ';
+  line += json;
+  pipe_write_line(line);
+}
+
+void got_unsupported(std::string_view id, std::string_view message) {
+  std::string json = "{\"ok\":false,\"error\":";
+  json_escape_to(json, message);
+  json += '}';
+  send_got(id, json);
+}
+
+namespace {
+
+// A request whose feature is not part of this build still answers, so the
+// backend never waits on it.
+void not_built(std::string_view id, Cmd c) {
+  std::string msg = cmd_keyword(c);
+  while (!msg.empty() && (msg.back() == ' ' || msg.back() == '@')) msg.pop_back();
+  msg += " is not available in this build";
+  got_unsupported(id, msg);
+}
+
+// Page calls answered through a command of a missing feature are rejected.
+void reject_call(std::string_view rest, Cmd c) {
+  size_t sp = rest.find(' ');
+  if (sp == std::string_view::npos) return;
+  std::string msg = cmd_keyword(c);
+  while (!msg.empty() && msg.back() == ' ') msg.pop_back();
+  msg += " is not available in this build";
+  reply_to_call(rest.substr(0, sp), 1, json_escape(msg));
+}
+
+}  // namespace
+
+void handle_line(const std::string& line) {
+  if (g_build_line_hook && g_build_line_hook(line)) return;
+  CmdMatch m = match_command(line);
+  switch (m.cmd) {
+    case Cmd::None: return;
+    case Cmd::Ret: do_ret(m.rest); return;
+    case Cmd::EvalAll: do_eval_all(m.rest); return;
+    case Cmd::Eval: do_eval(m.win, m.rest); return;
+    case Cmd::Title: do_title(m.win, m.rest); return;
+    case Cmd::Size: do_size(m.win, m.rest); return;
+    case Cmd::Quit: app_quit(); return;
+    case Cmd::Reload: do_reload(); return;
+    case Cmd::Get: do_get(m.rest); return;
+    case Cmd::Ocr: got_unsupported(m.id, "OCR isn't available on Linux"); return;
+    case Cmd::Osa: got_unsupported(m.id, "AppleScript is macOS-only"); return;
+    case Cmd::Record:
+      got_unsupported(m.id,
+                      "screen recording isn't supported on Linux yet (would need the "
+                      "ScreenCast portal)");
+      return;
+    case Cmd::WinCtrl:
+      got_unsupported(m.id, "moving other apps' windows isn't supported on Linux");
+      return;
+    case Cmd::AiAvailable: send_got(m.rest, "{\"status\":\"unsupported\"}"); return;
+    case Cmd::AiGenerate: {
+      std::string_view id = m.rest.substr(0, m.rest.find(' '));
+      id = id.substr(0, id.find('\t'));
+      send_got(id, "{\"ok\":false,\"error\":\"not built in\"}");
+      return;
+    }
+    case Cmd::PermChk:
+    case Cmd::PermReq: do_perm(m.id, m.rest); return;
+    case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
+    case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
+    case Cmd::HkReg: {
+      // "HKREG <id> <rest>": the answer shape is the dispatcher's; the
+      // registration itself belongs to the hotkey feature.
+      size_t sp = m.rest.find(' ');
+      std::string_view id = m.rest.substr(0, sp);
+      got_unsupported(id, "global hotkeys are not available in this build");
+      return;
+    }
+
+    // Page calls answered by features that are not part of this build.
+    case Cmd::Dlg:
+    case Cmd::Find: reject_call(m.rest, m.cmd); return;
+
+    // Requests of features that are not part of this build.
+    case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Sound: case Cmd::Secret:
+    case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb: case Cmd::Say:
+    case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
+    case Cmd::MouseTrack:
+      not_built(m.id, m.cmd);
+      return;
+    case Cmd::PdfAt: {
+      // PDF@<win> <reqid> <path>
+      size_t sp = m.rest.find(' ');
+      if (sp == std::string_view::npos) return;
+      std::string_view after = m.rest.substr(sp + 1);
+      not_built(after.substr(0, after.find(' ')), Cmd::Pdf);
+      return;
+    }
+    case Cmd::Sampler: {
+      // Only a load ("<key> <verb>\t<name>\t<path>") answers.
+      std::string_view r = m.rest;
+      if (r.starts_with("PLAY ") || r.starts_with("SET ") || r.starts_with("STOPALL") ||
+          r.starts_with("STOP ") || r.starts_with("MASTER ") || r.starts_with("UNLOAD "))
+        return;
+      size_t sp = r.find(' ');
+      if (sp == std::string_view::npos) return;
+      got_unsupported(r.substr(0, sp), "the sampler is not available in this build");
+      return;
+    }
+
+    // Fire-and-forget commands of features that are not part of this build.
+    default: return;
+  }
+}

@@ -1,0 +1,44 @@
+// Routing of backend lines to the features that own them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// One entry per row of the keyword table, in matching order.
+enum class Cmd {
+  None,
+  Ret, EvalAll, Eval, Title, Size, Dlg, NavR, PopupR, Find, StopFind, Quit, Reload,
+  Print, MenuBegin, MenuReset, MenuUpd, MenuUpdAt, TrayBegin, TrayRemove, CtxBegin,
+  CtxClear, CtxSuppress, WinOp, Chrome, DragWin, ResizeWin, AudioFilters, AudioBalance,
+  AudioFilterSet, WinOpen, WinClose, ClipWrite, ClipWatch, Get, Notify, Keystroke,
+  PermChk, PermReq, Shell, Login, Power, Sound, Secret, Cookies, Capture, Pdf, PdfAt,
+  Thumb, Auth, Say, SayStop, Voices, PickColor, Ocr, Osa, Spotlight, Record, WinCtrl,
+  AiAvailable, AiGenerate, AudioTapStop, AudioTap, Sampler, MouseTrackStop, MouseTrack,
+  NowPlaying, HkReg, HkUnreg, Attention, AppIcon, Badge, Progress,
+};
+
+// A matched line. Views point into the line that was matched.
+struct CmdMatch {
+  Cmd cmd = Cmd::None;
+  std::string_view win;   // target form: window id ("main" without "@")
+  std::string_view id;    // request form: request id
+  std::string_view rest;  // argument text
+};
+
+// Pure keyword matching: the first table row that accepts the line.
+CmdMatch match_command(std::string_view line);
+
+// The keyword text of a command, for diagnostics and answers.
+const char* cmd_keyword(Cmd c);
+
+// While a menu, tray or context-menu block is open, lines are first offered
+// to the builder; it returns true when it consumed the line.
+extern bool (*g_build_line_hook)(std::string_view line);
+
+// Handles one backend line on the main thread.
+void handle_line(const std::string& line);
+
+// GOT <id> <json>
+void send_got(std::string_view id, std::string_view json);
+// GOT <id> {"ok":false,"error":<message>}
+void got_unsupported(std::string_view id, std::string_view message);

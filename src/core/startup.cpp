@@ -1,0 +1,119 @@
+// The normal start, in its fixed order.
+#include "core/startup.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "core/app.h"
+#include "core/wire.h"
+#include "webview/webview.h"
+#include "windows/registry.h"
+
+namespace {
+
+bool env_present(const char* name) { return std::getenv(name) != nullptr; }
+
+std::string env_str(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+gboolean on_quit_signal(gpointer) {
+  app_quit();
+  return G_SOURCE_REMOVE;
+}
+
+int connect_backend(const char* path) {
+  g_sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (g_sock < 0) {
+    std::perror("socket");
+    return 1;
+  }
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path, 107);
+  if (connect(g_sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    std::perror("connect");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void parse_size_arg(const char* s, int* w, int* h) {
+  std::sscanf(s, "%dx%d", w, h);
+}
+
+int run_normal(int argc, char** argv) {
+  if (argc < 3) {
+    std::fputs("usage: launcher <html-file-or-url> <socket> [title] [WxH] [version]\n", stderr);
+    return 1;
+  }
+  g_target = argv[1];
+  const char* sock_path = argv[2];
+  if (argc > 3) g_app_name = argv[3];
+  if (argc > 4) parse_size_arg(argv[4], &g_width, &g_height);
+  if (argc > 5) g_app_version = argv[5];
+
+  g_app_id = env_str("OVALIS_APP_ID");
+  g_accessory = env_str("OVALIS_ACTIVATION") == "accessory";
+  g_windowless = env_str("OVALIS_NO_MAIN_WINDOW") == "1";
+  g_set_prgname(!g_app_id.empty() ? g_app_id.c_str() : g_app_name.c_str());
+
+  if (!env_present("DISPLAY") && !env_present("WAYLAND_DISPLAY")) {
+    std::fputs(
+        "ovalis: cannot create the webview window: no display (DISPLAY and WAYLAND_DISPLAY are "
+        "both unset \u2014 headless environment?).\n"
+        "ovalis: the app code is likely fine; run inside a desktop session or a virtual display "
+        "(e.g. xvfb-run).\n",
+        stderr);
+    return 3;
+  }
+  if (env_present("WAYLAND_DISPLAY") && access("/proc/driver/nvidia/version", F_OK) == 0)
+    setenv("__NV_DISABLE_EXPLICIT_SYNC", "1", 0);
+
+  if (!gtk_init_check(&argc, &argv)) {
+    const char* d = std::getenv("DISPLAY");
+    if (!d) d = std::getenv("WAYLAND_DISPLAY");
+    std::fprintf(stderr,
+                 "ovalis: cannot create the webview window: GTK could not open display '%s'.\n"
+                 "ovalis: the app code is likely fine; this environment cannot show windows.\n",
+                 d ? d : "");
+    return 3;
+  }
+
+  if (int rc = connect_backend(sock_path)) return rc;
+
+  g_downloads_mode = env_str("OVALIS_DOWNLOADS");
+  g_popup_mode = env_str("OVALIS_POPUPS");
+
+  if (!g_windowless) build_main_window();
+
+  install_system_observers();
+  // The signal sources go in before the theme line: a backend may signal as
+  // soon as it has seen that line, and must then get the clean quit path
+  // rather than death by signal. They are dispatched only once the loop runs.
+  g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
+  g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
+  g_unix_signal_add(SIGHUP, on_quit_signal, nullptr);
+  report_initial_theme();
+
+  if (g_wv && debug_mode() == 2) inspector_open(g_wv);
+
+  std::thread(reader_thread).detach();
+
+  gtk_main();
+  app_shutdown();
+}

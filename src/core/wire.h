@@ -1,0 +1,87 @@
+// The wire link to the backend: line framing, field escaping, the JSON text
+// helpers every feature uses, the writer any thread may call, and the queue
+// that hands work to the main loop.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- pure text helpers -------------------------------------------------
+
+// Backslash escapes of a field: \n \t \r, and "\x" for any other x. A lone
+// trailing backslash stays.
+std::string wire_unescape(std::string_view s);
+
+// Splits at every tab; N tabs always give N + 1 fields. Does not unescape.
+std::vector<std::string> split_tabs(std::string_view s);
+
+// The field at index i, or "" past the end.
+std::string tab_field(const std::vector<std::string>& fields, size_t i);
+
+// A complete, quoted JSON string literal. Invalid UTF-8 is made valid first.
+std::string json_escape(std::string_view s);
+
+// Appends json_escape(s) to out without a temporary.
+void json_escape_to(std::string& out, std::string_view s);
+
+// First textual match of "key": followed by a string; "" when absent.
+std::string json_find_str(std::string_view json, std::string_view key);
+
+// Number after the first textual match of "key":; 0 when absent or not a number.
+double json_find_num(std::string_view json, std::string_view key);
+
+// Cuts a byte stream into lines. Lines end at '\n'; '\r' is kept; empty
+// lines are dropped. Scans every byte once, so a huge line costs linear time.
+class LineFramer {
+ public:
+  template <class F>
+  void feed(const char* data, size_t n, F&& on_line) {
+    size_t scan = buf_.size();
+    buf_.append(data, n);
+    size_t start = 0;
+    for (;;) {
+      const void* nl = memchr_(buf_.data() + scan, buf_.size() - scan);
+      if (!nl) break;
+      size_t end = static_cast<const char*>(nl) - buf_.data();
+      if (end > start) on_line(std::string(buf_, start, end - start));
+      start = end + 1;
+      scan = start;
+    }
+    if (start > 0) buf_.erase(0, start);
+  }
+  const std::string& pending() const { return buf_; }
+
+ private:
+  static const void* memchr_(const char* p, size_t n);
+  std::string buf_;
+};
+
+// ---- I/O ----------------------------------------------------------------
+
+extern int g_sock;
+extern std::mutex g_write_mutex;
+
+// Writes one line and its terminator, whole, under g_write_mutex. A line
+// holding a raw line break is never sent.
+void pipe_write_line(std::string_view line);
+
+// Queues fn to run once on the main loop. Callables queued from one thread
+// run in the order they were queued, also while a handler runs a nested loop.
+void ui_dispatch(std::function<void()> fn);
+
+// Reads the socket, hands each line to handle_line on the main loop, and
+// asks the program to quit at end of stream.
+void reader_thread();
+
+// Appends whatever can be read now from a non-blocking fd; true at EOF or error.
+bool drain_pipe(int fd, std::string& buf);
+
+// Bus connections, made once on first use; nullptr when unavailable.
+GDBusConnection* session_bus();
+GDBusConnection* system_bus();

@@ -1,0 +1,160 @@
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+#include "core/app.h"
+#include "core/dispatch.h"
+#include "core/wire.h"
+
+int g_sock = -1;
+std::mutex g_write_mutex;
+
+void pipe_write_line(std::string_view line) {
+  if (line.find_first_of("\n\r") != std::string_view::npos) {
+    std::fputs("ovalis: dropped a wire line with a raw line break\n", stderr);
+    return;
+  }
+  std::string buf;
+  buf.reserve(line.size() + 1);
+  buf.append(line);
+  buf += '\n';
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  if (g_sock < 0) return;
+  const char* p = buf.data();
+  size_t left = buf.size();
+  while (left > 0) {
+    // MSG_NOSIGNAL: a backend that has gone away must not kill us with SIGPIPE;
+    // the reader sees the end of the stream and quits cleanly instead.
+    ssize_t n = send(g_sock, p, left, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+// ---- main-loop queue ------------------------------------------------------
+//
+// One GSource drains a FIFO of callables. It may recurse, so a handler that
+// spins a nested main loop (a modal dialog) still lets later lines through,
+// in order. It runs at idle priority so drawing and input stay ahead of it.
+
+namespace {
+
+struct UiQueue {
+  std::mutex mu;
+  std::deque<std::function<void()>> items;
+};
+
+UiQueue& ui_queue() {
+  static UiQueue* q = new UiQueue;  // never destroyed: the process ends with _exit
+  return *q;
+}
+
+bool ui_queue_ready() {
+  UiQueue& q = ui_queue();
+  std::lock_guard<std::mutex> lock(q.mu);
+  return !q.items.empty();
+}
+
+gboolean ui_prepare(GSource*, gint* timeout) {
+  *timeout = -1;
+  return ui_queue_ready();
+}
+
+gboolean ui_check(GSource*) { return ui_queue_ready(); }
+
+gboolean ui_run(GSource*, GSourceFunc, gpointer) {
+  UiQueue& q = ui_queue();
+  // Work for a bounded time, then give the loop a turn.
+  gint64 deadline = g_get_monotonic_time() + 8000;
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> lock(q.mu);
+      if (q.items.empty()) break;
+      fn = std::move(q.items.front());
+      q.items.pop_front();
+    }
+    fn();
+    if (g_get_monotonic_time() > deadline) break;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs ui_funcs = {ui_prepare, ui_check, ui_run, nullptr, nullptr, nullptr};
+
+void ui_source_install() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GSource* src = g_source_new(&ui_funcs, sizeof(GSource));
+    g_source_set_priority(src, G_PRIORITY_DEFAULT_IDLE);
+    g_source_set_can_recurse(src, TRUE);
+    g_source_set_name(src, "ovalis-ui-queue");
+    g_source_attach(src, nullptr);
+    g_source_unref(src);
+  });
+}
+
+}  // namespace
+
+void ui_dispatch(std::function<void()> fn) {
+  ui_source_install();
+  UiQueue& q = ui_queue();
+  bool was_empty;
+  {
+    std::lock_guard<std::mutex> lock(q.mu);
+    was_empty = q.items.empty();
+    q.items.push_back(std::move(fn));
+  }
+  if (was_empty) g_main_context_wakeup(nullptr);
+}
+
+void reader_thread() {
+  LineFramer framer;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(g_sock, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    framer.feed(buf, static_cast<size_t>(n), [](std::string&& line) {
+      ui_dispatch([l = std::move(line)]() { handle_line(l); });
+    });
+  }
+  ui_dispatch([] { app_quit(); });
+}
+
+bool drain_pipe(int fd, std::string& buf) {
+  char tmp[8192];
+  for (;;) {
+    ssize_t n = read(fd, tmp, sizeof tmp);
+    if (n > 0) {
+      buf.append(tmp, static_cast<size_t>(n));
+      continue;
+    }
+    if (n == 0) return true;
+    if (errno == EINTR) continue;
+    return errno != EAGAIN && errno != EWOULDBLOCK;
+  }
+}
+
+static GDBusConnection* bus_once(GBusType type) {
+  GError* err = nullptr;
+  GDBusConnection* c = g_bus_get_sync(type, nullptr, &err);
+  if (err) g_error_free(err);
+  return c;
+}
+
+GDBusConnection* session_bus() {
+  static GDBusConnection* bus = bus_once(G_BUS_TYPE_SESSION);
+  return bus;
+}
+
+GDBusConnection* system_bus() {
+  static GDBusConnection* bus = bus_once(G_BUS_TYPE_SYSTEM);
+  return bus;
+}

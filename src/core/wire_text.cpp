@@ -1,0 +1,142 @@
+#include <glib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/wire.h"
+
+const void* LineFramer::memchr_(const char* p, size_t n) { return std::memchr(p, '\n', n); }
+
+std::string wire_unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c != '\\' || i + 1 == s.size()) {
+      out += c;
+      continue;
+    }
+    char n = s[++i];
+    switch (n) {
+      case 'n': out += '\n'; break;
+      case 't': out += '\t'; break;
+      case 'r': out += '\r'; break;
+      default: out += n; break;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> split_tabs(std::string_view s) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (;;) {
+    size_t tab = s.find('\t', start);
+    if (tab == std::string_view::npos) {
+      out.emplace_back(s.substr(start));
+      return out;
+    }
+    out.emplace_back(s.substr(start, tab - start));
+    start = tab + 1;
+  }
+}
+
+std::string tab_field(const std::vector<std::string>& fields, size_t i) {
+  return i < fields.size() ? fields[i] : std::string();
+}
+
+static void escape_valid_utf8(std::string& out, const char* p, size_t n) {
+  static const char hex[] = "0123456789abcdef";
+  size_t run = 0;  // start of the current stretch of bytes copied as they are
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c >= 32 && c != '"' && c != '\\') continue;
+    out.append(p + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+        out.append(u, 6);
+      }
+    }
+  }
+  out.append(p + run, n - run);
+}
+
+void json_escape_to(std::string& out, std::string_view s) {
+  out.reserve(out.size() + s.size() + 2);
+  out += '"';
+  const char* end = nullptr;
+  if (g_utf8_validate(s.data(), static_cast<gssize>(s.size()), &end)) {
+    escape_valid_utf8(out, s.data(), s.size());
+  } else {
+    // g_utf8_make_valid stops at NUL bytes; they are legal in a wire field's
+    // bytes, so repair each NUL-free stretch and keep the NULs between them.
+    size_t pos = 0;
+    while (pos <= s.size()) {
+      size_t nul = s.find('\0', pos);
+      size_t len = (nul == std::string_view::npos ? s.size() : nul) - pos;
+      char* fixed = g_utf8_make_valid(s.data() + pos, static_cast<gssize>(len));
+      escape_valid_utf8(out, fixed, std::strlen(fixed));
+      g_free(fixed);
+      if (nul == std::string_view::npos) break;
+      out += "\\u0000";
+      pos = nul + 1;
+    }
+  }
+  out += '"';
+}
+
+std::string json_escape(std::string_view s) {
+  std::string out;
+  json_escape_to(out, s);
+  return out;
+}
+
+// Position just after `"key":`, or npos.
+static size_t find_key(std::string_view json, std::string_view key) {
+  std::string pat;
+  pat.reserve(key.size() + 3);
+  pat += '"';
+  pat += key;
+  pat += "\":";
+  size_t at = json.find(pat);
+  return at == std::string_view::npos ? at : at + pat.size();
+}
+
+std::string json_find_str(std::string_view json, std::string_view key) {
+  size_t i = find_key(json, key);
+  if (i == std::string_view::npos) return {};
+  while (i < json.size() && (json[i] == ' ' || json[i] == '\t')) ++i;
+  if (i >= json.size() || json[i] != '"') return {};
+  std::string out;
+  for (++i; i < json.size(); ++i) {
+    char c = json[i];
+    if (c == '"') break;
+    if (c == '\\') {
+      if (++i >= json.size()) break;
+      c = json[i];
+    }
+    out += c;
+  }
+  return out;
+}
+
+double json_find_num(std::string_view json, std::string_view key) {
+  size_t i = find_key(json, key);
+  if (i == std::string_view::npos) return 0;
+  // strtod needs a terminated string; numbers are short, so copy a bounded
+  // window after the white space strtod would skip anyway.
+  while (i < json.size() && g_ascii_isspace(json[i])) ++i;
+  size_t n = std::min<size_t>(json.size() - i, 64);
+  std::string tmp(json.substr(i, n));
+  char* end = nullptr;
+  double v = g_ascii_strtod(tmp.c_str(), &end);  // the wire never uses a decimal comma
+  return end == tmp.c_str() ? 0 : v;
+}

@@ -1,0 +1,53 @@
+// Web view construction, loading, and the page bridge between page script
+// and the backend.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <map>
+#include <string>
+#include <string_view>
+
+// ---- construction and loading ----
+
+WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related_view);
+void load_target_into(WebKitWebView* view, const std::string& target);
+WebKitWebView* wv_in(GtkWidget* window);
+void inspector_open(WebKitWebView* view);
+
+// The shim text for a window; the id is embedded as a JSON string literal.
+std::string shim_source(std::string_view window_id, bool frameless);
+
+// The embedded client script.
+extern const char OVALIS_CLIENT_JS[];
+
+// ---- bridge ----
+
+struct CallToken {
+  std::string window_id;
+  std::string origin;
+};
+
+extern std::map<std::string, CallToken, std::less<>> g_call_tokens;
+extern std::map<std::string, std::string, std::less<>> g_win_token;
+extern std::map<WebKitUserContentManager*, int> g_shared_ucms;
+
+void assign_call_token(WebKitWebView* view, const std::string& window_id);
+void reply_to_call(std::string_view call_id, long error, std::string_view json);
+void eval_in(std::string_view window_id, const std::string& script);
+WebKitWebView* wv_for(std::string_view window_id);
+std::string ovalis_winid_for_wv(WebKitWebView* view);
+std::string id_for_gtkwin(GtkWidget* window);
+void forget_window_token(std::string_view window_id);
+
+// Parses a posted message "<token>|<seq>:<payload>"; false when malformed.
+struct PostedCall {
+  std::string_view token, seq, payload;
+};
+bool parse_posted_call(std::string_view msg, PostedCall& out);
+
+// "q<digits>" call ids answer the backend instead of a page.
+bool is_backend_call_id(std::string_view call_id);
+
+void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult* result,
+                       gpointer window_id);

@@ -1,0 +1,342 @@
+#include "harness.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+std::string make_temp_dir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/ovalis-e2e-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) std::abort();
+  return buf.data();
+}
+
+std::string escape_field(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string page_path(const std::string& name) { return std::string(E2E_PAGES_DIR) + "/" + name; }
+std::string launcher_bin() { return LAUNCHER_BIN; }
+
+Backend::Backend() { dir_ = make_temp_dir(); }
+
+Backend::~Backend() {
+  if (pid_ > 0 && exit_status_ < 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (fd_ >= 0) close(fd_);
+  if (listen_fd_ >= 0) close(listen_fd_);
+  std::string cmd = "rm -rf '" + dir_ + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+}
+
+bool Backend::start(const Options& opts) {
+  sock_path_ = dir_ + "/backend.sock";
+  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, sock_path_.c_str(), sizeof addr.sun_path - 1);
+  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+  listen(listen_fd_, 4);
+
+  for (const char* sub : {"/home", "/home/.config", "/home/.local", "/home/.local/share",
+                          "/home/.cache"})
+    mkdir((dir_ + sub).c_str(), 0700);
+
+  std::string target = opts.target.empty() ? page_path("blank.html") : opts.target;
+  std::vector<std::string> args = {launcher_bin(), target, sock_path_};
+  args.insert(args.end(), opts.extra_args.begin(), opts.extra_args.end());
+
+  std::vector<std::pair<std::string, std::optional<std::string>>> env = {
+      {"HOME", dir_ + "/home"},
+      {"XDG_CONFIG_HOME", dir_ + "/home/.config"},
+      {"XDG_DATA_HOME", dir_ + "/home/.local/share"},
+      {"XDG_CACHE_HOME", dir_ + "/home/.cache"},
+  };
+  env.insert(env.end(), opts.env.begin(), opts.env.end());
+
+  std::string err_path = dir_ + "/stderr.txt";
+  pid_ = fork();
+  if (pid_ == 0) {
+    for (auto& [k, v] : env) {
+      if (v) setenv(k.c_str(), v->c_str(), 1);
+      else unsetenv(k.c_str());
+    }
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err >= 0) dup2(err, 2);
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (!opts.expect_connect) return true;
+  pollfd p{listen_fd_, POLLIN, 0};
+  if (poll(&p, 1, 15000) <= 0) return false;
+  fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  return fd_ >= 0;
+}
+
+void Backend::send_raw(const std::string& bytes) {
+  size_t off = 0;
+  while (off < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // The launcher's answers fill the other direction; keep reading them.
+      read_some(10);
+      continue;
+    }
+    if (n <= 0) return;
+    off += static_cast<size_t>(n);
+  }
+}
+
+void Backend::send(const std::string& line) { send_raw(line + "\n"); }
+
+bool Backend::read_some(int timeout_ms) {
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  char tmp[65536];
+  ssize_t n = read(fd_, tmp, sizeof tmp);
+  if (n <= 0) return false;
+  buf_.append(tmp, static_cast<size_t>(n));
+  size_t start = 0, nl;
+  while ((nl = buf_.find('\n', start)) != std::string::npos) {
+    lines_.push_back({buf_.substr(start, nl - start)});
+    start = nl + 1;
+  }
+  buf_.erase(0, start);
+  return true;
+}
+
+std::optional<std::string> Backend::expect(const std::function<bool(const std::string&)>& pred,
+                                           int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  size_t scanned = 0;
+  for (;;) {
+    for (; scanned < lines_.size(); ++scanned) {
+      Line& l = lines_[scanned];
+      if (!l.used && pred(l.text)) {
+        l.used = true;
+        return l.text;
+      }
+    }
+    int left = ms_left(deadline);
+    if (left == 0) return std::nullopt;
+    read_some(left);
+  }
+}
+
+std::optional<std::string> Backend::expect_prefix(const std::string& prefix, int timeout_ms) {
+  return expect([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, timeout_ms);
+}
+
+std::vector<std::string> Backend::collect(int ms,
+                                          const std::function<bool(const std::string&)>& pred) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (ms_left(deadline) > 0) read_some(ms_left(deadline));
+  std::vector<std::string> out;
+  for (Line& l : lines_) {
+    if (l.used || (pred && !pred(l.text))) continue;
+    l.used = true;
+    out.push_back(l.text);
+  }
+  return out;
+}
+
+std::vector<std::string> Backend::unconsumed() {
+  read_some(0);
+  std::vector<std::string> out;
+  for (Line& l : lines_)
+    if (!l.used) out.push_back(l.text);
+  return out;
+}
+
+bool Backend::wait_page_ready(const std::string& window, int timeout_ms) {
+  std::string want = "NAV {\"window\":\"" + window + "\",\"kind\":\"finish\"";
+  if (!expect_prefix(want, timeout_ms)) return false;
+  // A probe round trip proves the page has its token and its scripts.
+  return page_eval("1", window).has_value();
+}
+
+std::optional<std::string> Backend::page_eval(const std::string& expr, const std::string& window,
+                                              int timeout_ms) {
+  size_t tag = ++probe_seq_;
+  std::string js =
+      "(async function(){try{return {v: await (" + expr +
+      ")}}catch(e){return {err: String(e && e.message || e)}}})().then(function(r){"
+      "r.tag=" + std::to_string(tag) +
+      ";window.__invoke(JSON.stringify({method:'__probe',params:r}))})";
+  std::string kw = window == "main" ? "EVAL " : "EVAL@" + window + " ";
+  send(kw + escape_field(js));
+  std::string marker = "\"tag\":" + std::to_string(tag) + "}";
+  auto line = expect(
+      [&](const std::string& l) {
+        if (l.rfind("CALL ", 0) != 0) return false;
+        auto c = parse_call(l);
+        return c && c->payload.find("\"method\":\"__probe\"") != std::string::npos &&
+               c->payload.size() >= marker.size() + 1 &&
+               c->payload.compare(c->payload.size() - marker.size() - 1, marker.size(),
+                                  marker) == 0;
+      },
+      timeout_ms);
+  if (!line) return std::nullopt;
+  auto c = parse_call(*line);
+  // {"method":"__probe","params":{"v":VALUE,"tag":N}} or {"err":"..","tag":N}
+  const std::string& p = c->payload;
+  size_t at = p.find("\"params\":{") + 10;
+  size_t end = p.size() - marker.size() - 2;  // the comma before "tag"
+  std::string inner = p.substr(at, end - at);
+  if (inner.rfind("\"v\":", 0) == 0) return inner.substr(4);
+  if (inner.rfind("\"err\":", 0) == 0) return "ERR:" + json_string_value(inner.substr(6)).value_or("");
+  return std::string("undefined");
+}
+
+std::optional<int> Backend::wait_exit(int timeout_ms) {
+  if (exit_status_ >= 0) return exit_status_;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      exit_status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      return exit_status_;
+    }
+    if (ms_left(deadline) == 0) return std::nullopt;
+    // Keep draining so a blocked writer on the other side can finish.
+    if (!read_some(20)) usleep(20000);
+  }
+}
+
+bool Backend::running() { return pid_ > 0 && exit_status_ < 0 && !wait_exit(0); }
+
+void Backend::close_socket() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void Backend::kill_signal(int sig) { kill(pid_, sig); }
+
+std::string Backend::stderr_text() const {
+  std::ifstream f(dir_ + "/stderr.txt");
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::optional<std::string> json_string_value(const std::string& lit, size_t* end) {
+  if (lit.empty() || lit[0] != '"') return std::nullopt;
+  std::string out;
+  for (size_t i = 1; i < lit.size(); ++i) {
+    char c = lit[i];
+    if (c == '"') {
+      if (end) *end = i + 1;
+      return out;
+    }
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (++i >= lit.size()) return std::nullopt;
+    switch (lit[i]) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'u': {
+        if (i + 4 >= lit.size()) return std::nullopt;
+        unsigned cp = std::stoul(lit.substr(i + 1, 4), nullptr, 16);
+        i += 4;
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 6 < lit.size() && lit[i + 1] == '\\' &&
+            lit[i + 2] == 'u') {
+          unsigned lo = std::stoul(lit.substr(i + 3, 4), nullptr, 16);
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          i += 6;
+        }
+        char u8[8];
+        int n = 0;
+        if (cp < 0x80) u8[n++] = static_cast<char>(cp);
+        else if (cp < 0x800) {
+          u8[n++] = static_cast<char>(0xC0 | (cp >> 6));
+          u8[n++] = static_cast<char>(0x80 | (cp & 63));
+        } else if (cp < 0x10000) {
+          u8[n++] = static_cast<char>(0xE0 | (cp >> 12));
+          u8[n++] = static_cast<char>(0x80 | ((cp >> 6) & 63));
+          u8[n++] = static_cast<char>(0x80 | (cp & 63));
+        } else {
+          u8[n++] = static_cast<char>(0xF0 | (cp >> 18));
+          u8[n++] = static_cast<char>(0x80 | ((cp >> 12) & 63));
+          u8[n++] = static_cast<char>(0x80 | ((cp >> 6) & 63));
+          u8[n++] = static_cast<char>(0x80 | (cp & 63));
+        }
+        out.append(u8, n);
+        break;
+      }
+      default: out += lit[i];
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<CallLine> parse_call(const std::string& line) {
+  if (line.rfind("CALL ", 0) != 0) return std::nullopt;
+  size_t sp = line.find(' ', 5);
+  if (sp == std::string::npos || line.compare(sp, 2, " [") != 0) return std::nullopt;
+  CallLine c;
+  c.id = line.substr(5, sp - 5);
+  size_t end = 0;
+  auto payload = json_string_value(line.substr(sp + 2), &end);
+  if (!payload) return std::nullopt;
+  c.payload = *payload;
+  size_t comma = sp + 2 + end;
+  if (comma >= line.size() || line[comma] != ',') return std::nullopt;
+  auto origin = json_string_value(line.substr(comma + 1));
+  if (!origin) return std::nullopt;
+  c.origin = *origin;
+  return c;
+}
+
+}  // namespace e2e

@@ -1,0 +1,100 @@
+// A fake backend for end-to-end tests: owns the socket, starts the real
+// launcher binary, and sends and expects wire lines with time-outs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+struct Options {
+  // First argument: page path or URL. Empty means the blank test page.
+  std::string target;
+  // Arguments after the socket path (title, WxH, version).
+  std::vector<std::string> extra_args;
+  // Environment additions; a value of nullopt removes the variable.
+  std::vector<std::pair<std::string, std::optional<std::string>>> env;
+  // Wait for the backend connection (false for runs expected to fail early).
+  bool expect_connect = true;
+};
+
+std::string page_path(const std::string& name);  // absolute path of tests/e2e/pages/<name>
+std::string launcher_bin();
+
+class Backend {
+ public:
+  Backend();
+  ~Backend();
+  Backend(const Backend&) = delete;
+  Backend& operator=(const Backend&) = delete;
+
+  // Starts launcher; returns false when it never connected.
+  bool start(const Options& opts = {});
+
+  void send(const std::string& line);
+  void send_raw(const std::string& bytes);
+
+  // The next unconsumed line for which pred is true, waiting up to timeout.
+  std::optional<std::string> expect(const std::function<bool(const std::string&)>& pred,
+                                    int timeout_ms = 8000);
+  // The next unconsumed line starting with prefix.
+  std::optional<std::string> expect_prefix(const std::string& prefix, int timeout_ms = 8000);
+  // Lines that arrive within ms and match pred (default: any); consumed.
+  std::vector<std::string> collect(int ms, const std::function<bool(const std::string&)>& pred =
+                                               nullptr);
+  // Every line received so far that nobody consumed.
+  std::vector<std::string> unconsumed();
+
+  // Waits for the main page's first load to finish (NAV finish) and its token.
+  bool wait_page_ready(const std::string& window = "main", int timeout_ms = 15000);
+
+  // Evaluates a script expression in a window's page and returns its JSON
+  // value, as the page sees it (carried back through a page call).
+  std::optional<std::string> page_eval(const std::string& expr, const std::string& window = "main",
+                                       int timeout_ms = 8000);
+
+  // Exit status (0..255), 128+signal for a signal, nullopt on time-out.
+  std::optional<int> wait_exit(int timeout_ms = 8000);
+  void close_socket();
+  void kill_signal(int sig);
+  pid_t pid() const { return pid_; }
+  std::string stderr_text() const;
+  const std::string& dir() const { return dir_; }
+  bool running();
+
+ private:
+  bool read_some(int timeout_ms);
+
+  std::string dir_;
+  std::string sock_path_;
+  int listen_fd_ = -1;
+  int fd_ = -1;
+  pid_t pid_ = -1;
+  int exit_status_ = -1;
+  std::string buf_;
+  struct Line {
+    std::string text;
+    bool used = false;
+  };
+  std::vector<Line> lines_;
+  size_t probe_seq_ = 0;
+};
+
+// Decodes a JSON string literal (with its quotes) into its text.
+std::optional<std::string> json_string_value(const std::string& lit, size_t* end = nullptr);
+
+// The payload text and origin of a "CALL <id> [payload,origin]" line.
+struct CallLine {
+  std::string id;
+  std::string payload;
+  std::string origin;
+};
+std::optional<CallLine> parse_call(const std::string& line);
+
+}  // namespace e2e
