@@ -340,3 +340,73 @@ std::optional<CallLine> parse_call(const std::string& line) {
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+std::string call_method(const CallLine& c) {
+  const std::string key = "\"method\":";
+  size_t at = c.payload.find(key);
+  if (at == std::string::npos) return "";
+  return json_string_value(c.payload.substr(at + key.size())).value_or("");
+}
+
+bool serve_load_calls(Backend& b, const std::string& state, const std::string& verdicts,
+                      int timeout_ms) {
+  bool hello = false, caps = false, st = false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!(hello && caps && st)) {
+    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    if (left <= 0) return false;
+    auto line = b.expect(
+        [](const std::string& l) {
+          auto c = parse_call(l);
+          if (!c) return false;
+          std::string m = call_method(*c);
+          return m == "client.hello" || m == "client.capabilities" || m == "win.getState";
+        },
+        left);
+    if (!line) return false;
+    auto c = parse_call(*line);
+    std::string m = call_method(*c);
+    if (m == "client.hello") {
+      hello = true;
+      b.send("RET " + c->id + " 0 {\"ok\":true}");
+    } else if (m == "client.capabilities") {
+      caps = true;
+      std::string answer = verdicts;
+      if (answer.empty()) {
+        // Every name the page asked about works.
+        answer = "{\"calls\":{";
+        auto list = [&](const char* key) {
+          std::string k = std::string("\"") + key + "\":[";
+          size_t at = c->payload.find(k);
+          std::string out;
+          if (at == std::string::npos) return out;
+          size_t pos = at + k.size();
+          while (pos < c->payload.size() && c->payload[pos] == '"') {
+            size_t end = 0;
+            auto name = json_string_value(c->payload.substr(pos), &end);
+            if (!name) break;
+            if (!out.empty()) out += ',';
+            out += "\"" + *name + "\":true";
+            pos += end;
+            if (pos < c->payload.size() && c->payload[pos] == ',') ++pos;
+          }
+          return out;
+        };
+        answer += list("calls") + "},\"events\":{" + list("events") + "}}";
+      }
+      b.send("RET " + c->id + " 0 " + answer);
+    } else {
+      st = true;
+      b.send("RET " + c->id + " 0 " + state);
+    }
+  }
+  return true;
+}
+
+std::string wire_escape(const std::string& s) { return escape_field(s); }
+
+}  // namespace e2e

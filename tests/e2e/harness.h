@@ -98,3 +98,19 @@ struct CallLine {
 std::optional<CallLine> parse_call(const std::string& line);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// The "method" member of a call's payload.
+std::string call_method(const CallLine& c);
+
+// Answers the calls every page makes while it loads: "client.hello",
+// "client.capabilities" (every name working, unless verdicts is given) and
+// "win.getState" (with the given state object). Returns false on time-out.
+bool serve_load_calls(Backend& b, const std::string& state = R"({"chrome":{"frame":true},"resizable":true})",
+                      const std::string& verdicts = "", int timeout_ms = 10000);
+
+// Escapes a script for a wire field (backslash, line breaks, tabs).
+std::string wire_escape(const std::string& s);
+
+}  // namespace e2e

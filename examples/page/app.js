@@ -1,0 +1,189 @@
+// ovalis demo page. Every button is one call through window.ovalis to the
+// demo backend; the answers, and the events the backend pushes, land in the
+// log. Values are always shown as text, never as markup.
+(function () {
+  'use strict';
+
+  const $ = (sel) => document.querySelector(sel);
+
+  // ---- log panel ---------------------------------------------------------
+
+  const logEl = $('#log');
+  const MAX_LOG = 200;
+
+  function show(value) {
+    if (value === undefined) return 'undefined';
+    if (value instanceof Error) return value.message;
+    try {
+      return JSON.stringify(value);
+    } catch (_) {
+      return String(value);
+    }
+  }
+
+  // kind: "ok", "err" or "info".
+  function log(kind, what, value) {
+    const li = document.createElement('li');
+    li.className = kind;
+    const time = document.createElement('span');
+    time.className = 'time';
+    time.textContent = new Date().toLocaleTimeString([], { hour12: false });
+    const mark = document.createElement('span');
+    mark.className = 'mark';
+    mark.textContent = kind === 'ok' ? '✓' : kind === 'err' ? '✗' : '•';
+    const body = document.createElement('span');
+    const title = document.createElement('span');
+    title.className = 'what';
+    title.textContent = what;
+    body.appendChild(title);
+    if (arguments.length > 2) {
+      const v = document.createElement('span');
+      v.className = 'value mono';
+      v.textContent = show(value);
+      v.title = v.textContent;
+      body.appendChild(v);
+    }
+    li.append(time, mark, body);
+    logEl.prepend(li);
+    while (logEl.children.length > MAX_LOG) logEl.lastElementChild.remove();
+  }
+
+  // Runs one call and logs its answer or its rejection.
+  async function run(what, fn) {
+    try {
+      const value = await fn();
+      log('ok', what, value);
+      return value;
+    } catch (err) {
+      log('err', what, err);
+      return undefined;
+    }
+  }
+
+  if (!window.ovalis) {
+    $('#no-bridge').hidden = false;
+    log('err', 'window.ovalis is missing');
+    return;
+  }
+  const ovalis = window.ovalis;
+
+  // ---- header --------------------------------------------------------------
+
+  $('#win-id').textContent = ovalis.win.id;
+
+  function applyTheme(dark) {
+    document.documentElement.dataset.theme = dark ? 'dark' : 'light';
+    $('#theme-name').textContent = dark ? 'dark' : 'light';
+  }
+
+  const tickN = $('#tick-n');
+  const tickDot = $('#tick-dot');
+  ovalis.api.on('tick', (data) => {
+    tickN.textContent = String(data && data.n);
+    tickDot.classList.add('live');
+    // Restart the pulse animation on every beat.
+    tickDot.classList.remove('beat');
+    void tickDot.offsetWidth;
+    tickDot.classList.add('beat');
+  });
+
+  ovalis.api.on('windows', (data) => {
+    const list = data && Array.isArray(data.windows) ? data.windows : [];
+    $('#windows-list').textContent = list.length ? list.join(', ') : 'none';
+    log('info', 'event "windows"', list);
+  });
+
+  ovalis.theme.on((dark) => {
+    applyTheme(dark);
+    log('info', 'event "theme"', { dark });
+  });
+
+  // ---- actions -------------------------------------------------------------
+
+  const value = (sel) => $(sel).value;
+
+  const actions = {
+    echo: () => run("api.call('demo.echo')", () =>
+      ovalis.api.call('demo.echo', { text: 'hello, backend', n: 42, nested: { ok: true } })),
+    time: () => run("api.call('demo.time')", async () => {
+      const answer = await ovalis.api.call('demo.time');
+      return { ...answer, local: new Date(answer.now).toLocaleTimeString() };
+    }),
+    theme: () => run('theme.get()', async () => {
+      const answer = await ovalis.theme.get();
+      applyTheme(!!(answer && answer.dark));
+      return answer;
+    }),
+    unknown: () => run("api.call('demo.nope')", () => ovalis.api.call('demo.nope', {})),
+
+    'store-set': () => run(`store.set(${JSON.stringify(value('#store-key'))})`, () =>
+      ovalis.store.set(value('#store-key'), value('#store-value'))),
+    'store-get': () => run(`store.get(${JSON.stringify(value('#store-key'))})`, () =>
+      ovalis.store.get(value('#store-key'))),
+    'store-delete': () => run(`store.delete(${JSON.stringify(value('#store-key'))})`, () =>
+      ovalis.store.delete(value('#store-key'))),
+    'store-all': () => run('store.all()', () => ovalis.store.all()),
+
+    'set-title': () => run('win.setTitle()', () => ovalis.win.setTitle(value('#win-title'))),
+    'size-small': () => run('win.setSize(960, 640)', () => ovalis.win.setSize(960, 640)),
+    'size-large': () => run('win.setSize(1120, 720)', () => ovalis.win.setSize(1120, 720)),
+    'get-state': () => run('win.getState()', () => ovalis.win.getState()),
+    quit: () => run('quit()', () => ovalis.quit()),
+
+    'clear-log': () => { logEl.textContent = ''; },
+  };
+
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-action]');
+    if (!btn) return;
+    const action = actions[btn.dataset.action];
+    if (action) action();
+  });
+
+  // ---- capabilities --------------------------------------------------------
+
+  function renderCapabilities() {
+    const list = ovalis.capabilities.list();
+    const ul = $('#caps-list');
+    ul.textContent = '';
+    for (const path of list) {
+      const li = document.createElement('li');
+      li.textContent = path;
+      ul.appendChild(li);
+    }
+    $('#caps-count').textContent = list.length + ' working';
+  }
+
+  // ---- more sections -------------------------------------------------------
+
+  // Later panels (menus, tray, dialogs, clipboard ...) register here: each
+  // entry builds its card into #more-sections once the page is ready.
+  const sections = [];
+
+  // ---- start-up ------------------------------------------------------------
+
+  (async () => {
+    // The handlers above are in place: tell the backend so it can push the
+    // events it holds back until now.
+    await run("api.call('demo.ready')", () => ovalis.api.call('demo.ready'));
+    ovalis.log('demo page ready in window ' + ovalis.win.id).catch(() => {});
+    await actions.theme();
+    await actions.time();
+    await actions.echo();
+    await actions['store-set']();
+    await actions['store-get']();
+    await actions.unknown();
+
+    await ovalis.capabilities.ready;
+    renderCapabilities();
+    ovalis.capabilities.onChange(renderCapabilities);
+
+    const host = $('#more-sections');
+    for (const build of sections) build(host);
+
+    // Two animation frames: the filled-in page has been through the
+    // compositor at least once. The backend's screenshot mode waits for this.
+    await new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
+    ovalis.api.call('demo.painted').catch(() => {});
+  })();
+})();
