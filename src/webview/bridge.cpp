@@ -20,9 +20,15 @@ static const char kShimHead[] = R"JS((function () {
 
 static const char kShimBody[] = R"JS(
   var seq = 0, giveUp = false, queue = [], pending = new Map();
+  // The native side reads messages as UTF-8, and a lone surrogate would cut
+  // the text short there; make such text well-formed before it leaves.
+  function wellFormed(t) {
+    if (typeof t.isWellFormed === 'function') return t.isWellFormed() ? t : t.toWellFormed();
+    return t.replace(/\p{Cs}/gu, '\uFFFD');
+  }
   function post(s, payload) {
     var tok = window.__OVALIS_TOK || '';
-    window.webkit.messageHandlers.ovalis.postMessage(tok + '|' + s + ':' + String(payload));
+    window.webkit.messageHandlers.ovalis.postMessage(tok + '|' + s + ':' + wellFormed(String(payload)));
   }
   window.__invoke = function (payload) {
     return new Promise(function (resolve, reject) {

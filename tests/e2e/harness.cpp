@@ -154,7 +154,8 @@ bool Backend::read_some(int timeout_ms) {
 std::optional<std::string> Backend::expect(const std::function<bool(const std::string&)>& pred,
                                            int timeout_ms) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  size_t scanned = 0;
+  while (first_unused_ < lines_.size() && lines_[first_unused_].used) ++first_unused_;
+  size_t scanned = first_unused_;
   for (;;) {
     for (; scanned < lines_.size(); ++scanned) {
       Line& l = lines_[scanned];
@@ -178,7 +179,8 @@ std::vector<std::string> Backend::collect(int ms,
   auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (ms_left(deadline) > 0) read_some(ms_left(deadline));
   std::vector<std::string> out;
-  for (Line& l : lines_) {
+  for (size_t i = first_unused_; i < lines_.size(); ++i) {
+    Line& l = lines_[i];
     if (l.used || (pred && !pred(l.text))) continue;
     l.used = true;
     out.push_back(l.text);

@@ -83,6 +83,7 @@ class Backend {
     bool used = false;
   };
   std::vector<Line> lines_;
+  size_t first_unused_ = 0;  // every line before it has been consumed
   size_t probe_seq_ = 0;
 };
 

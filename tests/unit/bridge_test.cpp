@@ -60,6 +60,13 @@ TEST(Shim, QueuesUntilTokenThenFlushesInOrder) {
   EXPECT_EQ(c.run("posted[2]"), "T|3:c");
 }
 
+TEST(Shim, PostsWellFormedTextOnly) {
+  ShimContext c(shim_source("main", false));
+  c.run("window.__OVALIS_TOK='T'; window.__invoke('a\\uD800b\\uDC00'); window.__invoke('\\uD83D\\uDE00');");
+  EXPECT_EQ(c.run("posted[0]"), "T|1:a\xef\xbf\xbd" "b\xef\xbf\xbd");
+  EXPECT_EQ(c.run("posted[1]"), "T|2:\xf0\x9f\x98\x80");
+}
+
 TEST(Shim, GivesUpWaitingForTheTokenAfterItsTimer) {
   ShimContext c(shim_source("main", false));
   c.run("window.__invoke('x');");
