@@ -27,5 +27,20 @@ test-asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=0 scripts/test-session ctest --test-dir build-asan --output-on-failure
 
+# Runs every libFuzzer target for FUZZ_SECONDS each (clang, ASan, UBSan).
+# New inputs go to build-fuzz/corpus-<target>; the checked-in corpus seeds them.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVALIS_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target $$(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz.cpp$$//; s/^/fuzz_/')
+	@for f in fuzz/*_fuzz.cpp; do t=$$(basename $$f _fuzz.cpp); \
+	  mkdir -p build-fuzz/corpus-$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/crash-$$t- build-fuzz/corpus-$$t fuzz/corpus/$$t 2>&1 \
+	    | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY)' || true; \
+	  if ls build-fuzz/crash-$$t-* >/dev/null 2>&1; then echo "fuzz_$$t: FINDINGS in build-fuzz/crash-$$t-*"; exit 1; fi; \
+	done
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
