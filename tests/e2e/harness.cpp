@@ -84,6 +84,11 @@ bool Backend::start(const Options& opts) {
   std::string target = opts.target.empty() ? page_path("blank.html") : opts.target;
   std::vector<std::string> args = {launcher_bin(), target, sock_path_};
   args.insert(args.end(), opts.extra_args.begin(), opts.extra_args.end());
+  if (!opts.command.empty()) {
+    args = opts.command;
+    for (auto& a : args)
+      if (a == "{sock}") a = sock_path_;
+  }
 
   std::vector<std::pair<std::string, std::optional<std::string>>> env = {
       {"HOME", dir_ + "/home"},

@@ -22,6 +22,9 @@ struct Options {
   std::vector<std::pair<std::string, std::optional<std::string>>> env;
   // Wait for the backend connection (false for runs expected to fail early).
   bool expect_connect = true;
+  // Another program to start instead of launcher: its full argument list,
+  // where "{sock}" stands for the socket path.
+  std::vector<std::string> command;
 };
 
 std::string page_path(const std::string& name);  // absolute path of tests/e2e/pages/<name>
