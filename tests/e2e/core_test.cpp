@@ -206,6 +206,61 @@ TEST(Quit, QuitInsideAnOpenMenuBlockStillQuits) {
   EXPECT_EQ(b.wait_exit(), 0);
 }
 
+// Number of launcher's windows that are mapped on the display.
+int visible_windows(pid_t pid) {
+  std::string cmd = "xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  int n = 0;
+  char buf[64];
+  while (p && fgets(buf, sizeof buf, p)) ++n;
+  if (p) pclose(p);
+  return n;
+}
+
+int visible_after(Backend& b, int ms) {
+  b.collect(ms);
+  return visible_windows(b.pid());
+}
+
+TEST(Showing, TheMainWindowShowsAtOnceByDefault) {
+  Backend b;
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(b.expect_prefix("NAV {\"window\":\"main\",\"kind\":\"finish\""));
+  EXPECT_EQ(visible_after(b, 300), 1);
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST(Showing, DeferredShowWaitsThreeSeconds) {
+  Backend b;
+  ASSERT_TRUE(b.start({.env = {{"OVALIS_DEFER_SHOW", "1"}}}));
+  ASSERT_TRUE(b.expect_prefix("SYS theme "));
+  EXPECT_EQ(visible_after(b, 1500), 0);
+  EXPECT_EQ(visible_after(b, 2500), 1);
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST(Showing, AccessoryStaysHiddenEvenWithDeferredShow) {
+  Backend b;
+  ASSERT_TRUE(b.start({.env = {{"OVALIS_DEFER_SHOW", "1"}, {"OVALIS_ACTIVATION", "accessory"}}}));
+  ASSERT_TRUE(b.expect_prefix("SYS theme "));
+  EXPECT_EQ(visible_after(b, 3600), 0);
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST(Showing, DebugOpenStartsWithAnInspectorWindow) {
+  Backend b;
+  ASSERT_TRUE(b.start({.env = {{"OVALIS_DEBUG", "open"}}}));
+  ASSERT_TRUE(b.expect_prefix("NAV {\"window\":\"main\",\"kind\":\"finish\""));
+  int n = 0;
+  for (int i = 0; i < 50 && (n = visible_windows(b.pid())) < 2; ++i) b.collect(100);
+  EXPECT_EQ(n, 2);  // the main window and the detached inspector
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
 class Core : public testing::Test {
  protected:
   static void SetUpTestSuite() {
