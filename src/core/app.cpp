@@ -1,5 +1,7 @@
 #include "core/app.h"
 
+#include "core/wire.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,6 +46,7 @@ void app_shutdown() {
                          g_shutdown_hooks.smp_stop, g_shutdown_hooks.remove_tray}) {
     if (stop) stop();
   }
+  wire_flush();
   std::fflush(stdout);
   std::fflush(stderr);
   // No static destructors, no join of the reader thread that is still

@@ -71,6 +71,9 @@ extern std::mutex g_write_mutex;
 // holding a raw line break is never sent.
 void pipe_write_line(std::string_view line);
 
+// Sends lines collected while the main loop handled a batch of backend lines.
+void wire_flush();
+
 // Queues fn to run once on the main loop. Callables queued from one thread
 // run in the order they were queued, also while a handler runs a nested loop.
 void ui_dispatch(std::function<void()> fn);

@@ -13,19 +13,16 @@
 int g_sock = -1;
 std::mutex g_write_mutex;
 
-void pipe_write_line(std::string_view line) {
-  if (line.find_first_of("\n\r") != std::string_view::npos) {
-    std::fputs("ovalis: dropped a wire line with a raw line break\n", stderr);
-    return;
-  }
-  std::string buf;
-  buf.reserve(line.size() + 1);
-  buf.append(line);
-  buf += '\n';
-  std::lock_guard<std::mutex> lock(g_write_mutex);
-  if (g_sock < 0) return;
-  const char* p = buf.data();
-  size_t left = buf.size();
+namespace {
+
+// Lines written by handlers while the main loop drains a batch of backend
+// lines are collected and sent together when the batch ends, so a burst of
+// queries costs one system call per batch rather than one per answer. Any
+// other write first sends what is collected, so the order is kept.
+std::string g_out_buf;           // guarded by g_write_mutex
+thread_local bool t_batching = false;
+
+void send_all_locked(const char* p, size_t left) {
   while (left > 0) {
     // MSG_NOSIGNAL: a backend that has gone away must not kill us with SIGPIPE;
     // the reader sees the end of the stream and quits cleanly instead.
@@ -35,6 +32,40 @@ void pipe_write_line(std::string_view line) {
     p += n;
     left -= static_cast<size_t>(n);
   }
+}
+
+void flush_locked() {
+  if (g_out_buf.empty()) return;
+  if (g_sock >= 0) send_all_locked(g_out_buf.data(), g_out_buf.size());
+  g_out_buf.clear();
+}
+
+}  // namespace
+
+void wire_flush() {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  flush_locked();
+}
+
+void pipe_write_line(std::string_view line) {
+  if (line.find_first_of("\n\r") != std::string_view::npos) {
+    std::fputs("ovalis: dropped a wire line with a raw line break\n", stderr);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  if (g_sock < 0) return;
+  if (t_batching) {
+    g_out_buf.append(line);
+    g_out_buf += '\n';
+    if (g_out_buf.size() >= 64 * 1024) flush_locked();
+    return;
+  }
+  flush_locked();
+  std::string buf;
+  buf.reserve(line.size() + 1);
+  buf.append(line);
+  buf += '\n';
+  send_all_locked(buf.data(), buf.size());
 }
 
 // ---- main-loop queue ------------------------------------------------------
@@ -63,6 +94,8 @@ bool ui_queue_ready() {
 
 gboolean ui_prepare(GSource*, gint* timeout) {
   *timeout = -1;
+  // Every loop iteration, nested ones included, sends what a batch left.
+  wire_flush();
   return ui_queue_ready();
 }
 
@@ -70,9 +103,12 @@ gboolean ui_check(GSource*) { return ui_queue_ready(); }
 
 gboolean ui_run(GSource*, GSourceFunc, gpointer) {
   UiQueue& q = ui_queue();
-  // Work for a bounded time, then give the loop a turn.
+  // Work for a bounded time, then give the loop a turn. A nested dispatch
+  // (a handler running a modal loop) batches on its own and flushes on return.
+  bool outer = !t_batching;
+  t_batching = true;
   gint64 deadline = g_get_monotonic_time() + 8000;
-  for (;;) {
+  while (!g_quitting) {
     std::function<void()> fn;
     {
       std::lock_guard<std::mutex> lock(q.mu);
@@ -83,6 +119,8 @@ gboolean ui_run(GSource*, GSourceFunc, gpointer) {
     fn();
     if (g_get_monotonic_time() > deadline) break;
   }
+  if (outer) t_batching = false;
+  wire_flush();
   return G_SOURCE_CONTINUE;
 }
 
