@@ -63,8 +63,12 @@ const std::set<std::string, std::less<>> kCalls = {
     "client.hello", "client.capabilities", "theme.get",    "store.get",   "store.set",
     "store.delete", "store.all",           "win.setTitle", "win.setSize", "win.getState",
     "log",          "quit",                "demo.echo",    "demo.time",   "demo.ready",
-    "demo.painted"};
-const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme"};
+    "demo.painted", "demo.winop", "demo.screens"};
+const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
+                                                    "screens"};
+// Window operations the demo page may ask for.
+const std::set<std::string, std::less<>> kDemoWinops = {
+    "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
 
 int g_sig_pipe[2] = {-1, -1};
 
@@ -170,6 +174,7 @@ class Backend {
 
   bool dark_ = false;
   Json windows_;  // the answer to "GET 1 windows", null until it arrives
+  Json screens_;  // the answer to "GET 2 screens"
   std::set<std::string, std::less<>> ready_windows_;  // pages whose handlers are in place
   Json store_ = JsonObject{};
   long long tick_n_ = 0;
@@ -490,6 +495,8 @@ class Backend {
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
+    if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
+    if (l == "SYS screens") return send("GET 2 screens");
     if (l == "SYS theme dark" || l == "SYS theme light") {
       bool dark = l == "SYS theme dark";
       if (dark != dark_) {
@@ -501,11 +508,26 @@ class Backend {
 
   void on_got(std::string_view rest) {
     size_t sp = rest.find(' ');
-    if (sp == std::string_view::npos || rest.substr(0, sp) != "1") return;
+    if (sp == std::string_view::npos) return;
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
+    if (rest.substr(0, sp) == "2") {
+      screens_ = *v;
+      return emit_to_ready("screens", Json(JsonObject{{"screens", screens_}}));
+    }
+    if (rest.substr(0, sp) != "1") return;
     windows_ = *v;
     emit_to_ready("windows", windows_event());
+  }
+
+  // "WINSTATE <id> <json>": passed on to the pages as the "winstate" event.
+  void on_winstate(std::string_view rest) {
+    size_t sp = rest.find(' ');
+    if (sp == std::string_view::npos) return;
+    auto v = json_parse(rest.substr(sp + 1));
+    if (!v) return;
+    emit_to_ready("winstate", Json(JsonObject{{"window", Json(std::string(rest.substr(0, sp)))},
+                                              {"state", *v}}));
   }
 
   Json windows_event() const { return Json(JsonObject{{"windows", windows_}}); }
@@ -550,6 +572,7 @@ class Backend {
       // Bring the new page up to date at once instead of at the next event.
       if (!windows_.is_null()) emit(c.window, "windows", windows_event());
       if (tick_n_ > 0) emit(c.window, "tick", Json(JsonObject{{"n", Json(tick_n_)}}));
+      send("GET 2 screens");
       return;
     }
     if (m == "demo.painted") {
@@ -579,6 +602,19 @@ class Backend {
       auto kw = targeted("SIZE", c.window);
       if (!kw) return reject(c, "this window cannot be addressed");
       send(*kw + " " + std::to_string(wi) + " " + std::to_string(hi));
+      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
+    }
+    if (m == "demo.winop") {
+      const Json* op = param(c, "op");
+      if (!op || !op->is_string() || !kDemoWinops.count(op->str()))
+        return reject(c, "unknown window operation");
+      auto kw = targeted("WINOP", c.window);
+      if (!kw) return reject(c, "this window cannot be addressed");
+      send(*kw + " " + op->str());
+      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
+    }
+    if (m == "demo.screens") {
+      send("GET 2 screens");  // the list comes back as the "screens" event
       return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
     }
     if (m == "win.getState") {

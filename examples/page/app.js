@@ -128,10 +128,36 @@
     'size-small': () => run('win.setSize(960, 640)', () => ovalis.win.setSize(960, 640)),
     'size-large': () => run('win.setSize(1120, 720)', () => ovalis.win.setSize(1120, 720)),
     'get-state': () => run('win.getState()', () => ovalis.win.getState()),
+    screens: () => run("api.call('demo.screens')", () => ovalis.api.call('demo.screens', {})),
     quit: () => run('quit()', () => ovalis.quit()),
 
     'clear-log': () => { logEl.textContent = ''; },
   };
+
+  // ---- window panel --------------------------------------------------------
+
+  const winEvents = $('#win-events');
+  ovalis.api.on('winstate', (data) => {
+    if (!data) return;
+    const line = data.window + ' ' + JSON.stringify(data.state);
+    winEvents.textContent = (line + '\n' + winEvents.textContent).split('\n').slice(0, 6).join('\n');
+  });
+  ovalis.api.on('screens', (data) => {
+    const ul = $('#screens-list');
+    ul.textContent = '';
+    for (const s of (data && data.screens) || []) {
+      const li = document.createElement('li');
+      li.textContent = `#${s.id} ${s.name || s.uid}: ${s.width}×${s.height} at ${s.x},${s.y}` +
+        ` ×${s.scale}${s.primary ? ' (primary)' : ''}`;
+      ul.appendChild(li);
+    }
+  });
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-winop]');
+    if (!btn) return;
+    const op = btn.dataset.winop;
+    run(`winop ${op}`, () => ovalis.api.call('demo.winop', { op }));
+  });
 
   document.addEventListener('click', (e) => {
     const btn = e.target.closest('button[data-action]');

@@ -8,6 +8,7 @@
 #include "core/commands.h"
 #include "core/wire.h"
 #include "webview/webview.h"
+#include "windows/windows.h"
 
 bool (*g_build_line_hook)(std::string_view line) = nullptr;
 
@@ -64,6 +65,10 @@ void handle_line(const std::string& line) {
     case Cmd::Quit: app_quit(); return;
     case Cmd::Reload: do_reload(); return;
     case Cmd::Get: do_get(m.rest); return;
+    case Cmd::WinOp: do_winop(m.win, m.rest); return;
+    case Cmd::Chrome: apply_chrome(m.win, split_tabs(m.rest)); return;
+    case Cmd::DragWin: do_dragwin(m.win); return;
+    case Cmd::ResizeWin: do_resizewin(m.win, m.rest); return;
     case Cmd::Ocr: got_unsupported(m.id, "OCR isn't available on Linux"); return;
     case Cmd::Osa: got_unsupported(m.id, "AppleScript is macOS-only"); return;
     case Cmd::Record:

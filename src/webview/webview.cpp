@@ -9,6 +9,7 @@
 #include "core/app.h"
 #include "core/gobj.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 namespace {
 
@@ -156,6 +157,7 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
                    nullptr);
   gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK);
+  connect_drop_handlers(view);
   if (debug_mode() != 0) {
     gtk_widget_add_events(w, GDK_KEY_PRESS_MASK);
     g_signal_connect(view, "key-press-event", G_CALLBACK(on_debug_key), nullptr);
