@@ -119,6 +119,8 @@ TEST_F(Win, ZoomFullscreenMinimizeAndRestoreAreReported) {
   op("fsscreen 0");
   ASSERT_TRUE(winstate("{\"fullscreen\":true,"));
   op("fullscreen 0");
+  // zoom toggles on the state the window manager last reported, so wait for it.
+  ASSERT_TRUE(winstate("{\"fullscreen\":false,\"maximized\":true,"));
   op("zoom");
   ASSERT_TRUE(winstate("{\"fullscreen\":false,\"maximized\":false,"));
   op("minimize");
