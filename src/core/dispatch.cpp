@@ -7,6 +7,7 @@
 #include "core/app.h"
 #include "core/commands.h"
 #include "core/wire.h"
+#include "menus/menus.h"
 #include "webview/webview.h"
 
 bool (*g_build_line_hook)(std::string_view line) = nullptr;
@@ -64,6 +65,16 @@ void handle_line(const std::string& line) {
     case Cmd::Quit: app_quit(); return;
     case Cmd::Reload: do_reload(); return;
     case Cmd::Get: do_get(m.rest); return;
+    // Bare "MENUBEGIN" is the application menu; "MENUBEGIN@<id>" a window's.
+    case Cmd::MenuBegin: do_menu_begin(line == "MENUBEGIN" ? "" : m.win); return;
+    case Cmd::MenuReset: do_menu_reset(m.rest); return;
+    case Cmd::MenuUpd: do_menu_upd(m.rest); return;
+    case Cmd::MenuUpdAt: do_menu_upd_at(m.rest); return;
+    case Cmd::TrayBegin: do_tray_begin(m.rest); return;
+    case Cmd::TrayRemove: do_tray_remove(); return;
+    case Cmd::CtxBegin: do_ctx_begin(); return;
+    case Cmd::CtxClear: do_ctx_clear(); return;
+    case Cmd::CtxSuppress: do_ctx_suppress(m.rest); return;
     case Cmd::Ocr: got_unsupported(m.id, "OCR isn't available on Linux"); return;
     case Cmd::Osa: got_unsupported(m.id, "AppleScript is macOS-only"); return;
     case Cmd::Record:
