@@ -8,7 +8,9 @@
 #include "core/commands.h"
 #include "core/wire.h"
 #include "menus/menus.h"
+#include "windows/secondary.h"
 #include "webview/webview.h"
+#include "windows/windows.h"
 
 bool (*g_build_line_hook)(std::string_view line) = nullptr;
 
@@ -75,6 +77,12 @@ void handle_line(const std::string& line) {
     case Cmd::CtxBegin: do_ctx_begin(); return;
     case Cmd::CtxClear: do_ctx_clear(); return;
     case Cmd::CtxSuppress: do_ctx_suppress(m.rest); return;
+    case Cmd::WinOpen: do_winopen(m.rest); return;
+    case Cmd::WinClose: do_winclose(m.rest); return;
+    case Cmd::WinOp: do_winop(m.win, m.rest); return;
+    case Cmd::Chrome: apply_chrome(m.win, split_tabs(m.rest)); return;
+    case Cmd::DragWin: do_dragwin(m.win); return;
+    case Cmd::ResizeWin: do_resizewin(m.win, m.rest); return;
     case Cmd::Ocr: got_unsupported(m.id, "OCR isn't available on Linux"); return;
     case Cmd::Osa: got_unsupported(m.id, "AppleScript is macOS-only"); return;
     case Cmd::Record:

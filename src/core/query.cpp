@@ -7,6 +7,7 @@
 #include "core/wire.h"
 #include "menus/menus.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 namespace {
 
@@ -48,6 +49,12 @@ void do_get(std::string_view rest) {
   std::string_view id = rest.substr(0, sp);
   std::string_view key = rest.substr(sp + 1);
   if (key == "windows") return send_got(id, windows_json());
+  if (key == "win") return send_got(id, win_state_json("main"));
+  if (key.starts_with("win:")) return send_got(id, win_state_json(key.substr(4)));
+  if (key == "mouse") return send_got(id, mouse_json("main"));
+  if (key.starts_with("mouse:")) return send_got(id, mouse_json(key.substr(6)));
+  if (key == "fgscreen") return send_got(id, fgscreen_json());
+  if (key == "screens") return send_got(id, screens_json());
   if (key == "idle") return send_got(id, idle_json());
   if (key.starts_with("item:")) return send_got(id, item_json(key.substr(5), false));
   if (key.starts_with("item@")) return send_got(id, item_json(key.substr(5), true));

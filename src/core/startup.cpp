@@ -20,6 +20,7 @@
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 namespace {
 
@@ -100,6 +101,8 @@ int run_normal(int argc, char** argv) {
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");
   g_popup_mode = env_str("OVALIS_POPUPS");
+
+  connect_monitor_signals();
 
   if (!g_windowless) build_main_window();
 

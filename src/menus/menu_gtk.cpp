@@ -12,6 +12,7 @@
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 std::multimap<std::string, RegItem, std::less<>> g_items;
 
@@ -411,6 +412,7 @@ std::string item_json(std::string_view ref, bool at_form) {
 void install_menu_hooks() {
   g_build_line_hook = menus_build_hook;
   g_shutdown_hooks.remove_tray = remove_tray;
+  g_reapply_menus = [](std::string_view id) { apply_menus(id); };
 }
 
 void do_menu_begin(std::string_view win) { build_menu_begin(win); }

@@ -10,6 +10,7 @@
 #include "core/gobj.h"
 #include "menus/menus.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
                    nullptr);
   g_signal_connect(view, "context-menu", G_CALLBACK(on_context_menu), nullptr);
   gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK);
+  connect_drop_handlers(view);
   if (debug_mode() != 0) {
     gtk_widget_add_events(w, GDK_KEY_PRESS_MASK);
     g_signal_connect(view, "key-press-event", G_CALLBACK(on_debug_key), nullptr);

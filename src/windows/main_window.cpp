@@ -7,6 +7,7 @@
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/registry.h"
+#include "windows/windows.h"
 
 namespace {
 
@@ -68,11 +69,15 @@ void build_main_window() {
   g_wv = make_webview("main", nullptr);
   gtk_box_pack_start(GTK_BOX(g_vbox), GTK_WIDGET(g_wv), TRUE, TRUE, 0);
 
+  connect_window_state_handlers(g_win);
   g_signal_connect(g_win, "delete-event", G_CALLBACK(on_main_delete), nullptr);
   g_signal_connect(g_win, "destroy", G_CALLBACK(on_main_destroy), nullptr);
   g_signal_connect(g_win, "focus-in-event", G_CALLBACK(on_main_focus_in), nullptr);
 
   load_target_into(g_wv, g_target);
+
+  const char* chrome = std::getenv("OVALIS_CHROME");
+  if (chrome && *chrome) apply_chrome("", split_tabs(chrome));
 
   const char* defer = std::getenv("OVALIS_DEFER_SHOW");
   if (g_accessory) {
