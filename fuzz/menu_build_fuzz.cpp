@@ -28,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_build_mode = 0;
   g_build_stack.clear();
   g_build_menubar.clear();
+  g_build_edit_idx = -1;
+  g_build_tray = TraySpec{};
   g_ctx_items.clear();
   g_ctx_custom = false;
 
