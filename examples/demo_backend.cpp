@@ -65,7 +65,7 @@ const std::set<std::string, std::less<>> kCalls = {
     "log",          "quit",                "demo.echo",    "demo.time",   "demo.ready",
     "demo.painted", "demo.winop", "demo.screens"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens"};
+                                                    "screens", "menu"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -159,6 +159,7 @@ class Backend {
     started_ = Clock::now();
     next_tick_ = started_ + kTickEvery;
     send("GET 1 windows");
+    send_menus();
     loop();
     return finish();
   }
@@ -173,6 +174,7 @@ class Backend {
   std::string inbuf_;
 
   bool dark_ = false;
+  bool show_ticks_ = true;
   Json windows_;  // the answer to "GET 1 windows", null until it arrives
   Json screens_;  // the answer to "GET 2 screens"
   std::set<std::string, std::less<>> ready_windows_;  // pages whose handlers are in place
@@ -399,7 +401,7 @@ class Backend {
     if (now >= next_tick_) {
       ++tick_n_;
       Json data = JsonObject{{"n", Json(tick_n_)}};
-      emit_to_ready("tick", data);
+      if (show_ticks_) emit_to_ready("tick", data);
       while (next_tick_ <= now) next_tick_ += kTickEvery;
     }
     if (quit_sent_ && !terminated_ && now > *quit_sent_ + kQuitGrace) {
@@ -489,9 +491,45 @@ class Backend {
 
   // ---- incoming lines ----------------------------------------------------
 
+  // ---- menus, tray, context menu, second window -------------------------
+
+  void send_menus() {
+    for (const char* l : {
+             "MENUBEGIN", "MENU File", "ITEM new-window\tNew Window\tShift+N",
+             "ITEM close-window\tClose Window\tW", "SEP", "ITEM quit\tQuit\tQ",
+             "MENUROLE edit", "ROLEITEM standard", "MENU View",
+             "ITEM ticks\tShow Ticks\t\tc", "ITEM reload\tReload\tR", "MENUEND",
+             "TRAYBEGIN ovalis demo\t\t1\tovalis demo\t1", "ITEM new-window\tNew Window",
+             "ITEM quit\tQuit", "TRAYEND",
+             "CTXBEGIN", "ROLEITEM copy", "SEP", "ITEM hello\tSay Hello", "ITEM reload\tReload",
+             "CTXEND"})
+      send(l);
+  }
+
+  void on_activation(std::string_view from, std::string_view id) {
+    if (id == "quit") return send_quit();
+    if (id == "new-window") {
+      // Present it again if it is already open.
+      return send("WINOPEN second\t" + page_ + "\tSecond window\t720x520\t\t\t\t\t\t\t\t\t\t\tmain");
+    }
+    if (id == "close-window") return send("WINCLOSE second");
+    if (id == "reload") return send("RELOAD");
+    if (id == "ticks") {
+      show_ticks_ = !show_ticks_;
+      send(std::string("MENUUPD ticks\t\t") + (show_ticks_ ? "1" : "0") + "\t");
+    }
+    emit_to_ready("menu", Json(JsonObject{{"from", Json(std::string(from))},
+                                          {"id", Json(std::string(id))}}));
+  }
+
   void on_line(const std::string& line) {
     std::printf("<- %s\n", line.c_str());
     std::string_view l = line;
+    if (l.starts_with("MENU ")) return on_activation("menu", l.substr(5));
+    if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
+    if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
+    if (l == "TRAYCLICK") return send("WINOP show");
+    if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
@@ -568,6 +606,8 @@ class Backend {
     if (m == "client.capabilities") return reply(c, true, capabilities(c));
     if (m == "demo.ready") {
       ready_windows_.insert(c.window);
+      // A window the backend opened: every page's window list changes.
+      if (c.window != "main") send("GET 1 windows");
       reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
       // Bring the new page up to date at once instead of at the next event.
       if (!windows_.is_null()) emit(c.window, "windows", windows_event());

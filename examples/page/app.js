@@ -87,6 +87,12 @@
     tickDot.classList.add('beat');
   });
 
+  // Menu bar, tray and context-menu entries, as the backend reports them.
+  ovalis.api.on('menu', (data) => {
+    $('#menu-last').textContent = String(data && data.id);
+    log('info', 'event "menu"', data);
+  });
+
   ovalis.api.on('windows', (data) => {
     const list = data && Array.isArray(data.windows) ? data.windows : [];
     $('#windows-list').textContent = list.length ? list.join(', ') : 'none';

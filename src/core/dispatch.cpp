@@ -7,6 +7,8 @@
 #include "core/app.h"
 #include "core/commands.h"
 #include "core/wire.h"
+#include "menus/menus.h"
+#include "windows/secondary.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
 
@@ -65,6 +67,18 @@ void handle_line(const std::string& line) {
     case Cmd::Quit: app_quit(); return;
     case Cmd::Reload: do_reload(); return;
     case Cmd::Get: do_get(m.rest); return;
+    // Bare "MENUBEGIN" is the application menu; "MENUBEGIN@<id>" a window's.
+    case Cmd::MenuBegin: do_menu_begin(line == "MENUBEGIN" ? "" : m.win); return;
+    case Cmd::MenuReset: do_menu_reset(m.rest); return;
+    case Cmd::MenuUpd: do_menu_upd(m.rest); return;
+    case Cmd::MenuUpdAt: do_menu_upd_at(m.rest); return;
+    case Cmd::TrayBegin: do_tray_begin(m.rest); return;
+    case Cmd::TrayRemove: do_tray_remove(); return;
+    case Cmd::CtxBegin: do_ctx_begin(); return;
+    case Cmd::CtxClear: do_ctx_clear(); return;
+    case Cmd::CtxSuppress: do_ctx_suppress(m.rest); return;
+    case Cmd::WinOpen: do_winopen(m.rest); return;
+    case Cmd::WinClose: do_winclose(m.rest); return;
     case Cmd::WinOp: do_winop(m.win, m.rest); return;
     case Cmd::Chrome: apply_chrome(m.win, split_tabs(m.rest)); return;
     case Cmd::DragWin: do_dragwin(m.win); return;

@@ -5,6 +5,7 @@
 #include "core/dispatch.h"
 #include "core/gobj.h"
 #include "core/wire.h"
+#include "menus/menus.h"
 #include "windows/registry.h"
 #include "windows/windows.h"
 
@@ -55,6 +56,8 @@ void do_get(std::string_view rest) {
   if (key == "fgscreen") return send_got(id, fgscreen_json());
   if (key == "screens") return send_got(id, screens_json());
   if (key == "idle") return send_got(id, idle_json());
+  if (key.starts_with("item:")) return send_got(id, item_json(key.substr(5), false));
+  if (key.starts_with("item@")) return send_got(id, item_json(key.substr(5), true));
   // Keys this build has no data for answer null, so the backend never waits.
   send_got(id, "null");
 }

@@ -17,6 +17,7 @@
 
 #include "core/app.h"
 #include "core/wire.h"
+#include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/registry.h"
 #include "windows/windows.h"
@@ -96,6 +97,7 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
+  install_menu_hooks();
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");
   g_popup_mode = env_str("OVALIS_POPUPS");

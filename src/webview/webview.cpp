@@ -8,6 +8,7 @@
 #include "content/content.h"
 #include "core/app.h"
 #include "core/gobj.h"
+#include "menus/menus.h"
 #include "windows/registry.h"
 #include "windows/windows.h"
 
@@ -156,6 +157,7 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
   g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
                    nullptr);
+  g_signal_connect(view, "context-menu", G_CALLBACK(on_context_menu), nullptr);
   gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK);
   connect_drop_handlers(view);
   if (debug_mode() != 0) {

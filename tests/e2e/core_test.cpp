@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -210,13 +211,8 @@ TEST(Quit, QuitInsideAnOpenMenuBlockStillQuits) {
 
 // Number of launcher's windows that are mapped on the display.
 int visible_windows(pid_t pid) {
-  std::string cmd = "xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  int n = 0;
-  char buf[64];
-  while (p && fgets(buf, sizeof buf, p)) ++n;
-  if (p) pclose(p);
-  return n;
+  std::string ids = xdo_search("--onlyvisible --pid " + std::to_string(pid));
+  return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
 }
 
 int visible_after(Backend& b, int ms) {

@@ -417,3 +417,34 @@ bool serve_load_calls(Backend& b, const std::string& state, const std::string& v
 std::string wire_escape(const std::string& s) { return escape_field(s); }
 
 }  // namespace e2e
+
+namespace e2e {
+
+std::string sh(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[512];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+std::string xdo_search(const std::string& args) {
+  for (int attempt = 0;; ++attempt) {
+    std::string out = sh("xdotool search " + args + " 2>&1");
+    if (out.find("X Error") == std::string::npos || attempt == 5) {
+      std::string ids;
+      size_t pos = 0, nl;
+      while ((nl = out.find('\n', pos)) != std::string::npos) {
+        std::string line = out.substr(pos, nl - pos);
+        if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
+          ids += line + "\n";
+        pos = nl + 1;
+      }
+      return ids;
+    }
+  }
+}
+
+}  // namespace e2e

@@ -118,3 +118,15 @@ bool serve_load_calls(Backend& b, const std::string& state = R"({"chrome":{"fram
 std::string wire_escape(const std::string& s);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Runs a shell command and returns its standard output.
+std::string sh(const std::string& cmd);
+
+// "xdotool search <args>": the window ids found, one per line. Other test
+// programs share the display, and a window that vanishes mid-search makes
+// xdotool die of an X error, so such a search is simply run again.
+std::string xdo_search(const std::string& args);
+
+}  // namespace e2e

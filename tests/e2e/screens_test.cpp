@@ -12,16 +12,6 @@ using namespace e2e;
 
 namespace {
 
-std::string sh(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 int jnum(const std::string& json, const std::string& key) {
   size_t at = json.find("\"" + key + "\":");

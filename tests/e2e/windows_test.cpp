@@ -20,7 +20,7 @@ using namespace e2e;
 
 namespace {
 
-std::string sh(const std::string& cmd) {
+std::string shell(const std::string& cmd) {
   std::string out;
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char buf[4096];
@@ -65,7 +65,7 @@ class Win : public testing::Test {
     ASSERT_TRUE(b_->start({.target = page_path("window.html"), .extra_args = {"e2ewin", "640x480"}}));
     ASSERT_TRUE(serve_load_calls(*b_));
     ASSERT_TRUE(b_->wait_page_ready());
-    xid_ = sh("xdotool search --sync --onlyvisible --name '^e2ewin$' | head -1");
+    xid_ = shell("xdotool search --sync --onlyvisible --name '^e2ewin$' | head -1");
     ASSERT_FALSE(xid_.empty());
   }
   static void TearDownTestSuite() {
@@ -83,7 +83,7 @@ class Win : public testing::Test {
     return l ? l->substr(5 + id.size()) : "";
   }
   static std::string win() { return get("win"); }
-  static std::string xprop(const std::string& props) { return sh("xprop -id " + xid_ + " " + props); }
+  static std::string xprop(const std::string& props) { return shell("xprop -id " + xid_ + " " + props); }
   // Polls until pred holds (the window manager acts asynchronously).
   static bool eventually(const std::function<bool()>& pred, int ms = 3000) {
     for (int waited = 0;; waited += 50) {
@@ -177,9 +177,9 @@ TEST_F(Win, AllSpacesPresenceAndShowWithoutFocus) {
 
   op("hidewin");
   EXPECT_TRUE(eventually([] { return has(win(), "\"visible\":false"); }));
-  EXPECT_TRUE(eventually([] { return has(sh("xwininfo -id " + xid_), "IsUnMapped"); }));
+  EXPECT_TRUE(eventually([] { return has(shell("xwininfo -id " + xid_), "IsUnMapped"); }));
   op("show 0");
-  EXPECT_TRUE(eventually([] { return has(sh("xwininfo -id " + xid_), "IsViewable"); }));
+  EXPECT_TRUE(eventually([] { return has(shell("xwininfo -id " + xid_), "IsViewable"); }));
   op("show 1");
   EXPECT_TRUE(eventually([] { return has(win(), "\"focused\":true"); }));
 }
@@ -274,23 +274,23 @@ TEST_F(Win, ClickThroughSurvivesResize) {
   op("show");
   auto clicks = [] { return std::atoi(b_->page_eval("window.__clicks").value_or("-1").c_str()); };
   std::string c0s = std::to_string(clicks());
-  sh("xdotool mousemove 400 300 click 1");
+  shell("xdotool mousemove 400 300 click 1");
   EXPECT_TRUE(eventually([&] { return clicks() == std::stoi(c0s) + 1; }));
   int c1 = clicks();
   op("clickthrough 1");
   EXPECT_TRUE(has(win(), "\"clickThrough\":true"));
-  sh("xdotool mousemove 401 301 click 1");
+  shell("xdotool mousemove 401 301 click 1");
   sleep_ms(300);
   EXPECT_EQ(clicks(), c1);
   op("pxsize 640 420");
   EXPECT_TRUE(eventually([] { return jnum(win(), "width") == 640; }));
   sleep_ms(200);
-  sh("xdotool mousemove 402 302 click 1");
+  shell("xdotool mousemove 402 302 click 1");
   sleep_ms(300);
   EXPECT_EQ(clicks(), c1);
   op("clickthrough 0");
   EXPECT_TRUE(has(win(), "\"clickThrough\":false"));
-  sh("xdotool mousemove 403 303 click 1");
+  shell("xdotool mousemove 403 303 click 1");
   EXPECT_TRUE(eventually([&] { return clicks() == c1 + 1; }));
 }
 
@@ -299,21 +299,21 @@ TEST_F(Win, PointerMoveAndResizeFollowThePress) {
   op("pos 100 100");
   op("pxsize 600 400");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "x") == 100 && jnum(s, "width") == 600; }));
-  sh("xdotool mousemove 300 250 mousedown 1");
+  shell("xdotool mousemove 300 250 mousedown 1");
   sleep_ms(200);
   b_->send("DRAGWIN");
   sleep_ms(200);
-  sh("xdotool mousemove 350 280 sleep 0.1 mousemove 400 310 sleep 0.2 mouseup 1");
+  shell("xdotool mousemove 350 280 sleep 0.1 mousemove 400 310 sleep 0.2 mouseup 1");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "x") == 200 && jnum(s, "y") == 160; }));
   std::string s = win();
   EXPECT_EQ(jnum(s, "width"), 600);
 
   // Resize from the south-east corner with an unknown edge name.
-  sh("xdotool mousemove 400 300 mousedown 1");
+  shell("xdotool mousemove 400 300 mousedown 1");
   sleep_ms(200);
   b_->send("RESIZEWIN middle");
   sleep_ms(200);
-  sh("xdotool mousemove 450 330 sleep 0.1 mousemove 500 340 sleep 0.2 mouseup 1");
+  shell("xdotool mousemove 450 330 sleep 0.1 mousemove 500 340 sleep 0.2 mouseup 1");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "width") == 700 && jnum(s, "height") == 440; }));
   s = win();
   EXPECT_EQ(jnum(s, "x"), 200);
@@ -323,11 +323,11 @@ TEST_F(Win, PointerMoveAndResizeFollowThePress) {
   sleep_ms(400);  // GTK sizes a fixed window to its requested size
   s = win();
   int h0 = jnum(s, "height"), y0 = jnum(s, "y");
-  sh("xdotool mousemove 400 300 mousedown 1");
+  shell("xdotool mousemove 400 300 mousedown 1");
   sleep_ms(200);
   b_->send("RESIZEWIN n");
   sleep_ms(200);
-  sh("xdotool mousemove 400 250 sleep 0.1 mousemove 400 200 sleep 0.2 mouseup 1");
+  shell("xdotool mousemove 400 250 sleep 0.1 mousemove 400 200 sleep 0.2 mouseup 1");
   sleep_ms(400);
   s = win();
   EXPECT_EQ(jnum(s, "height"), h0);
@@ -366,8 +366,8 @@ pid_t start_drag_source(const std::vector<std::string>& uris) {
 
 struct DragSource {
   explicit DragSource(const std::vector<std::string>& uris) : pid(start_drag_source(uris)) {
-    xid = sh("xdotool search --sync --onlyvisible --name '^e2edragsrc$' | head -1");
-    std::string geo = sh("xdotool getwindowgeometry " + xid);
+    xid = shell("xdotool search --sync --onlyvisible --name '^e2edragsrc$' | head -1");
+    std::string geo = shell("xdotool getwindowgeometry " + xid);
     // "  Position: X,Y (screen: 0)"
     size_t at = geo.find("Position: ");
     if (at != std::string::npos) std::sscanf(geo.c_str() + at, "Position: %d,%d", &x, &y);
@@ -387,7 +387,7 @@ struct DragSource {
     if (leave)
       cmd += " mousemove " + std::to_string(x + 60) + " " + std::to_string(y + 60) + " sleep 0.4";
     cmd += " mouseup 1";
-    sh(cmd);
+    shell(cmd);
   }
   pid_t pid;
   std::string xid;
@@ -449,7 +449,7 @@ TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
   b.send("WINOP fullscreen 0");
   ASSERT_TRUE(b.expect([](const std::string& l) { return has(l, "WINSTATE main {\"fullscreen\":false"); }));
 
-  std::string xid = sh("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
+  std::string xid = shell("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
   ASSERT_FALSE(xid.empty());
   b.send("WINOP hideonclose 1");
   b.send("GET fence windows");
@@ -461,7 +461,7 @@ TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
   EXPECT_TRUE(b.running());
   b.send("WINOP hideonclose 0");
   b.send("WINOP show");
-  xid = sh("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
+  xid = shell("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
   ASSERT_FALSE(xid.empty());
   wm_close(std::stoul(xid));
   EXPECT_EQ(b.wait_exit(), 0);
