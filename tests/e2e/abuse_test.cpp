@@ -18,17 +18,8 @@ namespace {
 
 class Abuse : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    b_ = new Backend;
-    ASSERT_TRUE(b_->start());
-    ASSERT_TRUE(serve_load_calls(*b_));
-    ASSERT_TRUE(b_->wait_page_ready());
-  }
-  static void TearDownTestSuite() {
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(b_ = start_page()); }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { b_->collect(0); }
   static Backend* b_;
 };

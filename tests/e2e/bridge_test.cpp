@@ -28,11 +28,7 @@ class Bridge : public testing::Test {
     early_ = *early;
     ASSERT_TRUE(b_->wait_page_ready());
   }
-  static void TearDownTestSuite() {
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { b_->collect(0); }
 
   // Posts a raw message to the handler, bypassing the shim.

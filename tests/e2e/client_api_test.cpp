@@ -63,11 +63,7 @@ class ClientApi : public testing::Test {
     return R"({"calls":{"tray.set":true,"tray.remove":true,"tray.position":{"why":"unsupported","feature":"tray-position"},)"
            R"("win.setSize":{"why":"gate","needs":"pro"},"dialog.openFile":true},"events":{"tray":true,"trayclick":true}})";
   }
-  static void TearDownTestSuite() {
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { b_->collect(0); }
 
   // Evaluates js in the page and returns the payload of the call it makes.

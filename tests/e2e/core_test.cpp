@@ -261,16 +261,8 @@ TEST(Showing, DebugOpenStartsWithAnInspectorWindow) {
 
 class Core : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    b_ = new Backend;
-    ASSERT_TRUE(b_->start());
-    ASSERT_TRUE(b_->wait_page_ready());
-  }
-  static void TearDownTestSuite() {
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(b_ = start_page()); }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { b_->collect(0); }
   // Sends lines, then a GET to fence them; returns everything that arrived before its answer.
   std::vector<std::string> answers_to(const std::vector<std::string>& lines) {

@@ -448,3 +448,24 @@ std::string xdo_search(const std::string& args) {
 }
 
 }  // namespace e2e
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+Backend* start_page(const Options& opts) {
+  auto* b = new Backend;
+  if (b->start(opts) && serve_load_calls(*b) && b->wait_page_ready()) return b;
+  delete b;
+  return nullptr;
+}
+
+void stop_page(Backend*& b) {
+  if (!b) return;
+  b->send("QUIT");
+  EXPECT_EQ(b->wait_exit(), 0);
+  delete b;
+  b = nullptr;
+}
+
+}  // namespace e2e

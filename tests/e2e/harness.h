@@ -130,3 +130,14 @@ std::string sh(const std::string& cmd);
 std::string xdo_search(const std::string& args);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Starts launcher on a page for a suite that shares it: answers the page's
+// load calls and waits until the page can be probed. nullptr on failure.
+Backend* start_page(const Options& opts = {});
+
+// Quits a shared launcher, checks it ended with status 0, and frees it.
+void stop_page(Backend*& b);
+
+}  // namespace e2e

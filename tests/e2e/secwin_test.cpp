@@ -53,17 +53,8 @@ bool wm_close(const std::string& title) {
 
 class SecWins : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    b_ = new Backend;
-    ASSERT_TRUE(b_->start());
-    ASSERT_TRUE(serve_load_calls(*b_));
-    ASSERT_TRUE(b_->wait_page_ready());
-  }
-  static void TearDownTestSuite() {
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(b_ = start_page()); }
+  static void TearDownTestSuite() { stop_page(b_); }
   static std::string get(const std::string& key) {
     b_->send("GET q " + key);
     auto l = b_->expect_prefix("GOT q ");
