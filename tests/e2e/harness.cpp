@@ -149,7 +149,7 @@ bool Backend::read_some(int timeout_ms) {
   buf_.append(tmp, static_cast<size_t>(n));
   size_t start = 0, nl;
   while ((nl = buf_.find('\n', start)) != std::string::npos) {
-    lines_.push_back({buf_.substr(start, nl - start)});
+    lines_.push_back(buf_.substr(start, nl - start));
     start = nl + 1;
   }
   buf_.erase(0, start);
@@ -159,19 +159,22 @@ bool Backend::read_some(int timeout_ms) {
 std::optional<std::string> Backend::expect(const std::function<bool(const std::string&)>& pred,
                                            int timeout_ms) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (first_unused_ < lines_.size() && lines_[first_unused_].used) ++first_unused_;
-  size_t scanned = first_unused_;
+  auto it = lines_.begin();
   for (;;) {
-    for (; scanned < lines_.size(); ++scanned) {
-      Line& l = lines_[scanned];
-      if (!l.used && pred(l.text)) {
-        l.used = true;
-        return l.text;
+    for (; it != lines_.end(); ++it) {
+      if (pred(*it)) {
+        std::string text = std::move(*it);
+        lines_.erase(it);
+        return text;
       }
     }
     int left = ms_left(deadline);
     if (left == 0) return std::nullopt;
+    // New lines are appended after the last one looked at; resume there.
+    bool had = !lines_.empty();
+    auto last = had ? std::prev(lines_.end()) : lines_.end();
     read_some(left);
+    it = had ? std::next(last) : lines_.begin();
   }
 }
 
@@ -184,21 +187,20 @@ std::vector<std::string> Backend::collect(int ms,
   auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (ms_left(deadline) > 0) read_some(ms_left(deadline));
   std::vector<std::string> out;
-  for (size_t i = first_unused_; i < lines_.size(); ++i) {
-    Line& l = lines_[i];
-    if (l.used || (pred && !pred(l.text))) continue;
-    l.used = true;
-    out.push_back(l.text);
+  for (auto it = lines_.begin(); it != lines_.end();) {
+    if (pred && !pred(*it)) {
+      ++it;
+      continue;
+    }
+    out.push_back(std::move(*it));
+    it = lines_.erase(it);
   }
   return out;
 }
 
 std::vector<std::string> Backend::unconsumed() {
   read_some(0);
-  std::vector<std::string> out;
-  for (Line& l : lines_)
-    if (!l.used) out.push_back(l.text);
-  return out;
+  return {lines_.begin(), lines_.end()};
 }
 
 bool Backend::wait_page_ready(const std::string& window, int timeout_ms) {

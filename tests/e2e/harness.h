@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -81,12 +82,9 @@ class Backend {
   pid_t pid_ = -1;
   int exit_status_ = -1;
   std::string buf_;
-  struct Line {
-    std::string text;
-    bool used = false;
-  };
-  std::vector<Line> lines_;
-  size_t first_unused_ = 0;  // every line before it has been consumed
+  // Lines received and not yet consumed, oldest first. Consumed lines are
+  // removed, so a few stale lines never make later searches slow.
+  std::list<std::string> lines_;
   size_t probe_seq_ = 0;
 };
 
