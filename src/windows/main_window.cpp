@@ -68,6 +68,8 @@ void build_main_window() {
 
   g_wv = make_webview("main", nullptr);
   gtk_box_pack_start(GTK_BOX(g_vbox), GTK_WIDGET(g_wv), TRUE, TRUE, 0);
+  // The page takes the keyboard from the start, not only after a click.
+  gtk_widget_grab_focus(GTK_WIDGET(g_wv));
 
   connect_window_state_handlers(g_win);
   g_signal_connect(g_win, "delete-event", G_CALLBACK(on_main_delete), nullptr);

@@ -87,6 +87,7 @@ void do_winopen(std::string_view rest) {
   gtk_box_pack_start(GTK_BOX(vbox), menubar, FALSE, FALSE, 0);
   WebKitWebView* view = make_webview(id, nullptr);
   gtk_box_pack_start(GTK_BOX(vbox), GTK_WIDGET(view), TRUE, TRUE, 0);
+  gtk_widget_grab_focus(GTK_WIDGET(view));  // keys reach the page at once
   rec->window = win;
   rec->webview = view;
   rec->menu.menubar = menubar;

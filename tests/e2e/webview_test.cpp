@@ -1,0 +1,115 @@
+// Web view life: failed loads, a crashed web process, and the developer
+// inspector on F12.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <fstream>
+#include <thread>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+int visible_windows(pid_t pid) {
+  std::string ids = xdo_search("--onlyvisible --pid " + std::to_string(pid));
+  return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+}
+
+// The launcher's web content process.
+pid_t web_process_of(pid_t parent) {
+  DIR* d = opendir("/proc");
+  pid_t found = -1;
+  while (dirent* e = readdir(d)) {
+    pid_t pid = static_cast<pid_t>(atoi(e->d_name));
+    if (pid <= 0) continue;
+    std::ifstream f("/proc/" + std::string(e->d_name) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t lp = stat.find('('), rp = stat.rfind(')');
+    if (lp == std::string::npos || rp == std::string::npos) continue;
+    std::string comm = stat.substr(lp + 1, rp - lp - 1);
+    pid_t ppid = static_cast<pid_t>(atoi(stat.c_str() + rp + 4));
+    if (ppid == parent && comm.rfind("WebKitWebProces", 0) == 0) found = pid;
+  }
+  closedir(d);
+  return found;
+}
+
+// Activates the window and waits until typed keys really reach the page
+// (the toolkit takes a moment to follow the window manager's focus).
+bool focus_page(Backend* b, const std::string& title) {
+  sh("timeout 20 xdotool search --sync --onlyvisible --name '^" + title +
+     "$' windowactivate --sync >/dev/null 2>&1");
+  for (int i = 0; i < 30; ++i) {
+    sh("xdotool key x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (b->page_eval("__keys.includes('x')") == "true") {
+      b->page_eval("(__keys.length = 0, 1)");
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(WebView, MissingPageIsReportedAsAFailedLoad) {
+  Backend b;
+  ASSERT_TRUE(b.start({.target = "/nonexistent/dir/page.html"}));
+  auto fail = b.expect_prefix("NAV {\"window\":\"main\",\"kind\":\"fail\"");
+  ASSERT_TRUE(fail);
+  EXPECT_NE(fail->find("\"url\":\"file:///nonexistent/dir/page.html\""), std::string::npos);
+  EXPECT_NE(fail->find("\"error\":\""), std::string::npos);
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST(WebView, CrashedWebProcessIsReportedAndReloadRecovers) {
+  Backend* b = start_page();
+  ASSERT_TRUE(b);
+  pid_t web = web_process_of(b->pid());
+  ASSERT_GT(web, 0);
+  kill(web, SIGKILL);
+  auto crash = b->expect_prefix("NAV {\"window\":\"main\",\"kind\":\"crash\"");
+  ASSERT_TRUE(crash);
+  EXPECT_NE(crash->find("blank.html"), std::string::npos);
+  // The view stays as it is until the backend asks for a reload.
+  b->send("RELOAD");
+  ASSERT_TRUE(serve_load_calls(*b));
+  EXPECT_EQ(b->page_eval("document.title"), "\"blank\"");
+  stop_page(b);
+}
+
+TEST(WebView, F12IsAnOrdinaryKeyOutsideDeveloperMode) {
+  Backend* b = start_page({.target = page_path("keys.html"), .extra_args = {"e2ekeys"}});
+  ASSERT_TRUE(b);
+  ASSERT_TRUE(focus_page(b, "e2ekeys"));
+  sh("xdotool key F12");
+  std::optional<std::string> keys;
+  for (int i = 0; i < 20 && keys != "[\"F12\"]"; ++i) {
+    keys = b->page_eval("__keys");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(keys, "[\"F12\"]");
+  EXPECT_EQ(visible_windows(b->pid()), 1);
+  stop_page(b);
+}
+
+TEST(WebView, F12OpensADetachedInspectorInDeveloperMode) {
+  Backend* b = start_page({.target = page_path("keys.html"),
+                           .extra_args = {"e2ekeysdev"},
+                           .env = {{"OVALIS_DEBUG", "1"}}});
+  ASSERT_TRUE(b);
+  EXPECT_EQ(visible_windows(b->pid()), 1);
+  ASSERT_TRUE(focus_page(b, "e2ekeysdev"));
+  sh("xdotool key F12");
+  int n = 0;
+  for (int i = 0; i < 50 && (n = visible_windows(b->pid())) < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(n, 2);  // a window of its own, not docked into the page
+  EXPECT_EQ(b->page_eval("__keys"), "[]");  // the key was the inspector's
+  stop_page(b);
+}
+
+}  // namespace
