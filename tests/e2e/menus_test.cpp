@@ -138,6 +138,23 @@ TEST_F(Menus, MenuBarKeepsThePageContentSize) {
   EXPECT_GT(geometry(main_).h, 500);
 }
 
+TEST_F(Menus, SizeGivesThePageThatSizeUnderAVisibleMenuBar) {
+  b_->send("SIZE 640 420");
+  std::optional<std::string> got;
+  for (int i = 0; i < 40 && got != "[640,420]"; ++i) {
+    pause_ms(50);
+    got = b_->page_eval("[innerWidth, innerHeight]");
+  }
+  EXPECT_EQ(got, "[640,420]");
+  EXPECT_GT(geometry(main_).h, 420);  // the window holds the menu bar too
+  b_->send("SIZE 800 500");
+  for (int i = 0; i < 40 && got != "[800,500]"; ++i) {
+    pause_ms(50);
+    got = b_->page_eval("[innerWidth, innerHeight]");
+  }
+  EXPECT_EQ(got, "[800,500]");
+}
+
 TEST_F(Menus, AcceleratorsSendTheMenuLine) {
   sh("xdotool key ctrl+shift+n");
   EXPECT_EQ(b_->expect_prefix("MENU ", 3000), "MENU new");
