@@ -181,10 +181,7 @@ bool drain_pipe(int fd, std::string& buf) {
 }
 
 static GDBusConnection* bus_once(GBusType type) {
-  GError* err = nullptr;
-  GDBusConnection* c = g_bus_get_sync(type, nullptr, &err);
-  if (err) g_error_free(err);
-  return c;
+  return g_bus_get_sync(type, nullptr, nullptr);
 }
 
 GDBusConnection* session_bus() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/gobj.h"
 #include "core/wire.h"
 
 const void* LineFramer::memchr_(const char* p, size_t n) { return std::memchr(p, '\n', n); }
@@ -82,9 +83,8 @@ void json_escape_to(std::string& out, std::string_view s) {
     while (pos <= s.size()) {
       size_t nul = s.find('\0', pos);
       size_t len = (nul == std::string_view::npos ? s.size() : nul) - pos;
-      char* fixed = g_utf8_make_valid(s.data() + pos, static_cast<gssize>(len));
-      escape_valid_utf8(out, fixed, std::strlen(fixed));
-      g_free(fixed);
+      GChars fixed(g_utf8_make_valid(s.data() + pos, static_cast<gssize>(len)));
+      escape_valid_utf8(out, fixed.get(), std::strlen(fixed.get()));
       if (nul == std::string_view::npos) break;
       out += "\\u0000";
       pos = nul + 1;

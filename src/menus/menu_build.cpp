@@ -1,3 +1,4 @@
+#include "core/gobj.h"
 #include "menus/menu_build.h"
 
 #include <glib.h>
@@ -223,9 +224,8 @@ AccelText parse_accel(std::string_view text) {
   for (;;) {
     size_t plus = rest.find('+');
     if (plus == std::string::npos || plus == 0) break;
-    char* low = g_ascii_strdown(rest.data(), static_cast<gssize>(plus));
-    std::string word = low;
-    g_free(low);
+    GChars low(g_ascii_strdown(rest.data(), static_cast<gssize>(plus)));
+    std::string word = low.get();
     if (word == "alt" || word == "opt" || word == "option") {
       a.alt = true;
     } else if (word == "shift") {

@@ -118,7 +118,8 @@ GtkWidget* emoji_image(const std::string& text, int scale) {
   int px = 16 * scale;
   cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, px, px);
   cairo_t* cr = cairo_create(surf);
-  PangoLayout* layout = pango_cairo_create_layout(cr);
+  GObj<PangoLayout> owned_layout(pango_cairo_create_layout(cr));
+  PangoLayout* layout = owned_layout.get();
   PangoFontDescription* font = pango_font_description_from_string("emoji");
   pango_font_description_set_absolute_size(font, 0.8 * px * PANGO_SCALE);
   pango_layout_set_font_description(layout, font);
@@ -128,7 +129,6 @@ GtkWidget* emoji_image(const std::string& text, int scale) {
   cairo_move_to(cr, (px - tw) / 2.0, (px - th) / 2.0);
   pango_cairo_show_layout(cr, layout);
   pango_font_description_free(font);
-  g_object_unref(layout);
   cairo_destroy(cr);
   cairo_surface_set_device_scale(surf, scale, scale);
   GtkWidget* img = gtk_image_new_from_surface(surf);
@@ -158,11 +158,10 @@ void menu_item_set_icon(GtkWidget* item, const std::string& icon) {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
   gtk_box_pack_start(GTK_BOX(box), img, FALSE, FALSE, 0);
   if (label) {
-    g_object_ref(label);
+    GObj<GtkWidget> keep = gobj_ref(label);  // alive while it moves into the box
     gtk_container_remove(GTK_CONTAINER(item), label);
     gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 0);
     g_object_set_data(G_OBJECT(item), "ovalis-label", label);
-    g_object_unref(label);
   }
   gtk_container_add(GTK_CONTAINER(item), box);
 }

@@ -1,3 +1,4 @@
+#include "core/gobj.h"
 #include "windows/secondary.h"
 
 #include <cstdio>
@@ -24,8 +25,8 @@ void on_secwin_destroy(GtkWidget* window, gpointer data) {
   if (WebKitUserContentManager* ucm = sw->shared_ucm) {
     auto share = g_shared_ucms.find(ucm);
     if (share != g_shared_ucms.end() && --share->second <= 0) g_shared_ucms.erase(share);
+    GObj<WebKitUserContentManager> release(ucm);  // the record's share
     sw->shared_ucm = nullptr;
-    g_object_unref(ucm);
   }
   clear_registry_kind("menu", window);
   g_secwins.erase(it);
@@ -78,9 +79,9 @@ void do_winopen(std::string_view rest) {
   rec->width = w;
   rec->height = h;
 
-  GtkAccelGroup* accel = gtk_accel_group_new();
+  GObj<GtkAccelGroup> owned_accel(gtk_accel_group_new());
+  GtkAccelGroup* accel = owned_accel.get();  // the window keeps its own reference
   gtk_window_add_accel_group(GTK_WINDOW(win), accel);
-  g_object_unref(accel);  // the window holds it
   GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_container_add(GTK_CONTAINER(win), vbox);
   GtkWidget* menubar = gtk_menu_bar_new();
