@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "core/wire.h"
-#include "json_check.h"
+#include "json_string.h"
 
 static std::string valid_form(std::string_view in) {
   // Invalid sequences become U+FFFD by the GLib rule; NUL bytes are text too.

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "json_string.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -14,6 +16,10 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
+// Last: Xlib defines macros (None, Bool, Status) that clash with other headers.
+#include <X11/Xlib.h>
 
 namespace e2e {
 
@@ -276,58 +282,7 @@ std::string Backend::stderr_text() const {
 }
 
 std::optional<std::string> json_string_value(const std::string& lit, size_t* end) {
-  if (lit.empty() || lit[0] != '"') return std::nullopt;
-  std::string out;
-  for (size_t i = 1; i < lit.size(); ++i) {
-    char c = lit[i];
-    if (c == '"') {
-      if (end) *end = i + 1;
-      return out;
-    }
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
-    if (++i >= lit.size()) return std::nullopt;
-    switch (lit[i]) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'u': {
-        if (i + 4 >= lit.size()) return std::nullopt;
-        unsigned cp = std::stoul(lit.substr(i + 1, 4), nullptr, 16);
-        i += 4;
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 6 < lit.size() && lit[i + 1] == '\\' &&
-            lit[i + 2] == 'u') {
-          unsigned lo = std::stoul(lit.substr(i + 3, 4), nullptr, 16);
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          i += 6;
-        }
-        char u8[8];
-        int n = 0;
-        if (cp < 0x80) u8[n++] = static_cast<char>(cp);
-        else if (cp < 0x800) {
-          u8[n++] = static_cast<char>(0xC0 | (cp >> 6));
-          u8[n++] = static_cast<char>(0x80 | (cp & 63));
-        } else if (cp < 0x10000) {
-          u8[n++] = static_cast<char>(0xE0 | (cp >> 12));
-          u8[n++] = static_cast<char>(0x80 | ((cp >> 6) & 63));
-          u8[n++] = static_cast<char>(0x80 | (cp & 63));
-        } else {
-          u8[n++] = static_cast<char>(0xF0 | (cp >> 18));
-          u8[n++] = static_cast<char>(0x80 | ((cp >> 12) & 63));
-          u8[n++] = static_cast<char>(0x80 | ((cp >> 6) & 63));
-          u8[n++] = static_cast<char>(0x80 | (cp & 63));
-        }
-        out.append(u8, n);
-        break;
-      }
-      default: out += lit[i];
-    }
-  }
-  return std::nullopt;
+  return json_string_at(lit, end);
 }
 
 std::optional<CallLine> parse_call(const std::string& line) {
@@ -432,6 +387,21 @@ std::string sh(const std::string& cmd) {
   return out;
 }
 
+void wm_close_window(unsigned long xid) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = xid;
+  ev.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = CurrentTime;
+  ev.xclient.data.l[1] = 2;  // source: a pager
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask,
+             &ev);
+  XCloseDisplay(d);
+}
+
 std::string xdo_search(const std::string& args) {
   for (int attempt = 0;; ++attempt) {
     std::string out = sh("xdotool search " + args + " 2>&1");
@@ -451,7 +421,6 @@ std::string xdo_search(const std::string& args) {
 
 }  // namespace e2e
 
-#include <gtest/gtest.h>
 
 namespace e2e {
 

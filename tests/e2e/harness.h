@@ -119,6 +119,10 @@ std::string wire_escape(const std::string& s);
 
 namespace e2e {
 
+// Asks the window manager to close a window, as a title-bar close button
+// does (_NET_CLOSE_WINDOW from a pager); the window gets a delete request.
+void wm_close_window(unsigned long xid);
+
 // Runs a shell command and returns its standard output.
 std::string sh(const std::string& cmd);
 

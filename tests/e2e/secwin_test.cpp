@@ -9,10 +9,6 @@
 
 #include "harness.h"
 
-// Xlib's macros (None, Bool, ...) would break the test framework's headers.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-
 using namespace e2e;
 
 namespace {
@@ -35,19 +31,7 @@ bool wm_close(const std::string& title) {
     if (out.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   if (out.empty()) return false;
-  Window w = std::stoul(out.substr(0, out.find('\n')));
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return false;
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = w;
-  ev.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = CurrentTime;
-  ev.xclient.data.l[1] = 2;  // source: a pager
-  XSendEvent(d, DefaultRootWindow(d), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &ev);
-  XCloseDisplay(d);
+  wm_close_window(std::stoul(out.substr(0, out.find('\n'))));
   return true;
 }
 

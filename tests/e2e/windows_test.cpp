@@ -42,21 +42,6 @@ int jnum(const std::string& json, const std::string& key) {
 }
 bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// Asks the window manager to close a window, as a title-bar close button does.
-void wm_close(unsigned long xid) {
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return;
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = xid;
-  ev.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = CurrentTime;
-  ev.xclient.data.l[1] = 2;
-  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask,
-             &ev);
-  XCloseDisplay(d);
-}
 
 class Win : public testing::Test {
  protected:
@@ -454,7 +439,7 @@ TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
   b.send("WINOP hideonclose 1");
   b.send("GET fence windows");
   b.expect_prefix("GOT fence");
-  wm_close(std::stoul(xid));
+  wm_close_window(std::stoul(xid));
   bool hidden = false;
   for (int i = 0; i < 60 && !hidden; ++i, sleep_ms(50)) hidden = has(get("h" + std::to_string(i)), "\"visible\":false");
   EXPECT_TRUE(hidden);
@@ -463,7 +448,7 @@ TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
   b.send("WINOP show");
   xid = shell("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
   ASSERT_FALSE(xid.empty());
-  wm_close(std::stoul(xid));
+  wm_close_window(std::stoul(xid));
   EXPECT_EQ(b.wait_exit(), 0);
 }
 

@@ -1,14 +1,17 @@
-// A strict, independent JSON string-literal reader for fuzz properties.
+// A strict JSON string-literal reader shared by the fuzz properties and the
+// fake backend, so both hold launcher's output to the same rules.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Decodes one complete JSON string literal; nullopt when it is not one
-// (raw control characters, bad escapes, lone surrogates, trailing bytes).
-inline std::optional<std::string> strict_json_string(std::string_view s) {
-  if (s.size() < 2 || s.front() != '"' || s.back() != '"') return std::nullopt;
+// Decodes the JSON string literal at the start of s; nullopt when it is not
+// one (raw control characters, bad escapes, lone surrogates, no closing
+// quote). *end receives the number of bytes the literal takes.
+inline std::optional<std::string> json_string_at(std::string_view s, size_t* end = nullptr) {
+  if (s.empty() || s.front() != '"') return std::nullopt;
   std::string out;
   auto put = [&](unsigned cp) {
     if (cp < 0x80) out += static_cast<char>(cp);
@@ -27,7 +30,7 @@ inline std::optional<std::string> strict_json_string(std::string_view s) {
     }
   };
   auto hex4 = [&](size_t at, unsigned& v) {
-    if (at + 4 > s.size() - 1) return false;
+    if (at + 4 > s.size()) return false;
     v = 0;
     for (size_t k = 0; k < 4; ++k) {
       char c = s[at + k];
@@ -39,14 +42,18 @@ inline std::optional<std::string> strict_json_string(std::string_view s) {
     }
     return true;
   };
-  for (size_t i = 1; i + 1 < s.size(); ++i) {
+  for (size_t i = 1; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == '"' || c < 0x20) return std::nullopt;
+    if (c == '"') {
+      if (end) *end = i + 1;
+      return out;
+    }
+    if (c < 0x20) return std::nullopt;
     if (c != '\\') {
       out += static_cast<char>(c);
       continue;
     }
-    if (++i >= s.size() - 1) return std::nullopt;
+    if (++i >= s.size()) return std::nullopt;
     switch (s[i]) {
       case '"': out += '"'; break;
       case '\\': out += '\\'; break;
@@ -62,7 +69,7 @@ inline std::optional<std::string> strict_json_string(std::string_view s) {
         i += 4;
         if (cp >= 0xD800 && cp < 0xDC00) {
           unsigned lo;
-          if (i + 2 >= s.size() - 1 || s[i + 1] != '\\' || s[i + 2] != 'u' || !hex4(i + 3, lo) ||
+          if (i + 2 >= s.size() || s[i + 1] != '\\' || s[i + 2] != 'u' || !hex4(i + 3, lo) ||
               lo < 0xDC00 || lo >= 0xE000)
             return std::nullopt;
           cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
@@ -76,5 +83,13 @@ inline std::optional<std::string> strict_json_string(std::string_view s) {
       default: return std::nullopt;
     }
   }
-  return out;
+  return std::nullopt;  // no closing quote
+}
+
+// A text that is exactly one JSON string literal, nothing before or after.
+inline std::optional<std::string> strict_json_string(std::string_view s) {
+  size_t end = 0;
+  auto v = json_string_at(s, &end);
+  if (!v || end != s.size()) return std::nullopt;
+  return v;
 }
