@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "core/startup.h"
+#include "app/root.h"
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--open") == 0) return run_forward(argc, argv);

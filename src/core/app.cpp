@@ -21,7 +21,6 @@ bool g_defer_show = false;
 bool g_quitting = false;
 bool g_hide_on_close = false;
 bool g_rescue_on = true;
-int g_inhibit_fd = -1;
 ShutdownHooks g_shutdown_hooks;
 
 int debug_mode() {
@@ -41,7 +40,6 @@ void app_quit() {
 }
 
 void app_shutdown() {
-  if (g_inhibit_fd >= 0) close(g_inhibit_fd);
   for (void (*stop)() : {g_shutdown_hooks.eq_stop, g_shutdown_hooks.tap_stop,
                          g_shutdown_hooks.smp_stop, g_shutdown_hooks.remove_tray}) {
     if (stop) stop();

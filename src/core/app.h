@@ -18,7 +18,6 @@ extern bool g_defer_show;
 extern bool g_quitting;
 extern bool g_hide_on_close;
 extern bool g_rescue_on;
-extern int g_inhibit_fd;
 
 // 0 off, 1 developer extras, 2 developer extras and the inspector at start.
 // Read from OVALIS_DEBUG once and cached.

@@ -1,4 +1,5 @@
-// Routing of backend lines to the features that own them.
+// The keyword table: which command a backend line is, and the answer lines
+// every request uses.
 #pragma once
 
 #include <string>
@@ -30,13 +31,6 @@ CmdMatch match_command(std::string_view line);
 
 // The keyword text of a command, for diagnostics and answers.
 const char* cmd_keyword(Cmd c);
-
-// While a menu, tray or context-menu block is open, lines are first offered
-// to the builder; it returns true when it consumed the line.
-extern bool (*g_build_line_hook)(std::string_view line);
-
-// Handles one backend line on the main thread.
-void handle_line(const std::string& line);
 
 // GOT <id> <json>
 void send_got(std::string_view id, std::string_view json);

@@ -78,9 +78,10 @@ void wire_flush();
 // run in the order they were queued, also while a handler runs a nested loop.
 void ui_dispatch(std::function<void()> fn);
 
-// Reads the socket, hands each line to handle_line on the main loop, and
-// asks the program to quit at end of stream.
-void reader_thread();
+// Reads the socket, hands each line to on_line on the main loop, and asks
+// the program to quit at end of stream.
+using LineHandler = void (*)(const std::string& line);
+void reader_thread(LineHandler on_line);
 
 // Appends whatever can be read now from a non-blocking fd; true at EOF or error.
 bool drain_pipe(int fd, std::string& buf);

@@ -7,7 +7,6 @@
 #include <deque>
 
 #include "core/app.h"
-#include "core/dispatch.h"
 #include "core/wire.h"
 
 int g_sock = -1;
@@ -152,15 +151,15 @@ void ui_dispatch(std::function<void()> fn) {
   if (was_empty) g_main_context_wakeup(nullptr);
 }
 
-void reader_thread() {
+void reader_thread(LineHandler on_line) {
   LineFramer framer;
   char buf[4096];
   for (;;) {
     ssize_t n = read(g_sock, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    framer.feed(buf, static_cast<size_t>(n), [](std::string&& line) {
-      ui_dispatch([l = std::move(line)]() { handle_line(l); });
+    framer.feed(buf, static_cast<size_t>(n), [on_line](std::string&& line) {
+      ui_dispatch([on_line, l = std::move(line)]() { on_line(l); });
     });
   }
   ui_dispatch([] { app_quit(); });

@@ -5,16 +5,17 @@
 #include <cstring>
 
 #include "core/app.h"
-#include "core/dispatch.h"
 #include "core/gobj.h"
 #include "core/wire.h"
 #include "menus/menu_build.h"
 #include "menus/menus.h"
-#include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 std::multimap<std::string, RegItem, std::less<>> g_items;
+std::vector<MenuSpec> g_app_menu;
+// Windows with menus of their own ("MENUBEGIN@<id>"), by id; "main" stands
+// for the main window. Every other window shows the application menu.
+std::map<std::string, std::vector<MenuSpec>, std::less<>> g_menu_own;
 
 void clear_registry_kind(std::string_view kind, GtkWidget* window) {
   for (auto it = g_items.begin(); it != g_items.end();) {
@@ -263,6 +264,17 @@ std::vector<std::string> menu_windows() {
   return ids;
 }
 
+namespace {
+
+std::string_view menu_key(std::string_view id) { return is_main_id(id) ? "main" : id; }
+
+std::vector<MenuSpec>* own_menus(std::string_view id) {
+  auto it = g_menu_own.find(menu_key(id));
+  return it == g_menu_own.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
 void apply_menus(std::string_view id) {
   GtkWidget* win = win_for(id);
   WinMenu* m = menu_for(id);
@@ -272,7 +284,9 @@ void apply_menus(std::string_view id) {
   for (GList* l = kids; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
   g_list_free(kids);
 
-  const std::vector<MenuSpec>& menus = m->own_menus ? m->menus : g_app_menu;
+  const std::vector<MenuSpec>* own = own_menus(id);
+  const std::vector<MenuSpec>& menus = own ? *own : g_app_menu;
+  m->has_menus = !menus.empty();
   for (const MenuSpec& spec : menus) {
     GtkWidget* top = gtk_menu_item_new_with_label(spec.title.c_str());
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(top),
@@ -306,21 +320,19 @@ namespace {
 
 void commit_menubar() {
   if (!g_build_menu_win.empty()) {
-    WinMenu* m = menu_for(g_build_menu_win);
-    if (!m) return;
-    m->menus = g_build_menubar;
-    m->own_menus = true;
+    if (!menu_for(g_build_menu_win)) return;
+    g_menu_own[std::string(menu_key(g_build_menu_win))] = g_build_menubar;
     apply_menus(g_build_menu_win);
     return;
   }
   g_app_menu = g_build_menubar;
-  for (const std::string& id : menu_windows()) {
-    WinMenu* m = menu_for(id);
-    if (m && !m->own_menus) apply_menus(id);
-  }
+  for (const std::string& id : menu_windows())
+    if (!own_menus(id)) apply_menus(id);
 }
 
-bool menus_build_hook(std::string_view line) {
+}  // namespace
+
+bool menus_take_line(std::string_view line) {
   switch (build_feed(line)) {
     case BuildStep::Pass: return false;
     case BuildStep::Took: return true;
@@ -330,6 +342,8 @@ bool menus_build_hook(std::string_view line) {
   }
   return false;
 }
+
+namespace {
 
 void menu_update(std::string_view fields, const std::string* win_id) {
   GtkWidget* win = nullptr;
@@ -359,17 +373,13 @@ void menu_update(std::string_view fields, const std::string* win_id) {
   // The model too, so later rebuilds keep the change.
   update_model_items(g_ctx_items, up);
   if (win_id) {
-    WinMenu* m = menu_for(*win_id);
-    if (m && m->own_menus)
-      for (MenuSpec& s : m->menus) update_model_items(s.items, up);
+    if (std::vector<MenuSpec>* own = own_menus(*win_id))
+      for (MenuSpec& s : *own) update_model_items(s.items, up);
     return;
   }
   for (MenuSpec& s : g_app_menu) update_model_items(s.items, up);
-  for (const std::string& id : menu_windows()) {
-    WinMenu* m = menu_for(id);
-    if (m && m->own_menus)
-      for (MenuSpec& s : m->menus) update_model_items(s.items, up);
-  }
+  for (auto& [id, own] : g_menu_own)
+    for (MenuSpec& s : own) update_model_items(s.items, up);
 }
 
 std::string item_state_json(const std::string& label, bool checked, bool enabled) {
@@ -408,19 +418,16 @@ std::string item_json(std::string_view ref, bool at_form) {
   return missing;
 }
 
-void install_menu_hooks() {
-  g_build_line_hook = menus_build_hook;
-  g_shutdown_hooks.remove_tray = remove_tray;
-  g_reapply_menus = [](std::string_view id) { apply_menus(id); };
+void menus_window_gone(const std::string& id, GtkWidget* window) {
+  clear_registry_kind("menu", window);
+  g_menu_own.erase(id);
 }
 
 void do_menu_begin(std::string_view win) { build_menu_begin(win); }
 
 void do_menu_reset(std::string_view id) {
-  WinMenu* m = menu_for(id);
-  if (!m) return;
-  m->menus.clear();
-  m->own_menus = false;
+  if (!menu_for(id)) return;
+  g_menu_own.erase(std::string(menu_key(id)));
   apply_menus(id);
 }
 

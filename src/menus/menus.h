@@ -48,9 +48,12 @@ std::vector<std::string> menu_windows();
 // The answer to "GET <id> item:<ref>" / "item@<ref>"; at_form for "item@".
 std::string item_json(std::string_view ref, bool at_form);
 
-// The builder hook of the dispatcher and the shutdown hook; called once at
-// start-up.
-void install_menu_hooks();
+// While a menu, tray or context-menu block is open, every backend line is
+// offered here first; true when the block took it.
+bool menus_take_line(std::string_view line);
+
+// Forgets the menus and items of a window that went away.
+void menus_window_gone(const std::string& id, GtkWidget* window);
 
 // ---- commands ----
 

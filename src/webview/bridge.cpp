@@ -2,12 +2,12 @@
 // calls to the window they really came from, "CALL" lines out and answers in.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "content/content.h"
 #include "core/gobj.h"
 #include "core/wire.h"
 #include "webview/webview.h"
-#include "windows/registry.h"
+#include "windows/windows.h"
 
 std::map<std::string, CallToken, std::less<>> g_call_tokens;
 std::map<std::string, std::string, std::less<>> g_win_token;
@@ -68,26 +68,6 @@ std::string shim_source(std::string_view window_id, bool frameless) {
   return s;
 }
 
-WebKitWebView* wv_for(std::string_view window_id) {
-  if (is_main_id(window_id)) return g_wv;
-  SecWin* sw = secwin_for(window_id);
-  return sw ? sw->webview : nullptr;
-}
-
-std::string ovalis_winid_for_wv(WebKitWebView* view) {
-  if (view && view == g_wv) return "main";
-  for (auto& [id, sw] : g_secwins)
-    if (sw->webview == view) return id;
-  return "main";
-}
-
-std::string id_for_gtkwin(GtkWidget* window) {
-  if (window && window == g_win) return "main";
-  for (auto& [id, sw] : g_secwins)
-    if (sw->window == window) return id;
-  return "";
-}
-
 void eval_in(std::string_view window_id, const std::string& script) {
   WebKitWebView* v = wv_for(window_id);
   if (!v) return;
@@ -100,6 +80,36 @@ void forget_window_token(std::string_view window_id) {
   if (it == g_win_token.end()) return;
   g_call_tokens.erase(it->second);
   g_win_token.erase(it);
+}
+
+void webview_window_gone(const std::string& id, GtkWidget*) {
+  forget_window_token(id);
+  SecWin* sw = secwin_for(id);
+  if (!sw || !sw->shared_ucm) return;
+  WebKitUserContentManager* ucm = sw->shared_ucm;
+  auto share = g_shared_ucms.find(ucm);
+  if (share != g_shared_ucms.end() && --share->second <= 0) g_shared_ucms.erase(share);
+  GObj<WebKitUserContentManager> release(ucm);  // the record's share
+  sw->shared_ucm = nullptr;
+}
+
+std::string origin_from_uri(const char* uri) {
+  if (!uri || !*uri) return "null";
+  if (g_str_has_prefix(uri, "file://")) return "file://";
+  GUri* u = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+  if (!u) return "null";
+  std::string out = "null";
+  const char* scheme = g_uri_get_scheme(u);
+  const char* host = g_uri_get_host(u);
+  if (scheme && host && *host) {
+    out = std::string(scheme) + "://" + host;
+    int port = g_uri_get_port(u);
+    bool dflt = (port == 80 && std::strcmp(scheme, "http") == 0) ||
+                (port == 443 && std::strcmp(scheme, "https") == 0);
+    if (port > 0 && !dflt) out += ":" + std::to_string(port);
+  }
+  g_uri_unref(u);
+  return out;
 }
 
 void assign_call_token(WebKitWebView* view, const std::string& window_id) {

@@ -4,12 +4,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
-#include "content/content.h"
 #include "core/app.h"
 #include "core/gobj.h"
 #include "menus/menus.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 namespace {
@@ -46,46 +45,13 @@ WebKitSettings* make_settings() {
 }
 
 void on_load_changed(WebKitWebView* view, WebKitLoadEvent ev, gpointer) {
-  const char* uri = webkit_web_view_get_uri(view);
-  switch (ev) {
-    case WEBKIT_LOAD_STARTED:
-      nav_event(view, "start", uri);
-      break;
-    case WEBKIT_LOAD_REDIRECTED:
-      break;
-    case WEBKIT_LOAD_COMMITTED:
-      assign_call_token(view, ovalis_winid_for_wv(view));
-      nav_event(view, "commit", uri);
-      break;
-    case WEBKIT_LOAD_FINISHED: {
-      std::string id = ovalis_winid_for_wv(view);
-      const char* title = webkit_web_view_get_title(view);
-      GtkWidget* w = win_for(id);
-      if (g_str_has_prefix(id.c_str(), "popup") && title && *title && w)
-        gtk_window_set_title(GTK_WINDOW(w), title);
-      nav_event(view, "finish", uri);
-      break;
-    }
-  }
+  // A new document gets a new call token before anything else hears of it.
+  if (ev == WEBKIT_LOAD_COMMITTED) assign_call_token(view, ovalis_winid_for_wv(view));
 }
 
-gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, const char* failing_uri,
-                        GError* error, gpointer) {
-  // Side effects of our own policy decisions and downloads, not failures.
-  if (error && ((error->domain == WEBKIT_NETWORK_ERROR &&
-                 error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                (error->domain == WEBKIT_POLICY_ERROR &&
-                 error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
-                (error->domain == WEBKIT_PLUGIN_ERROR &&
-                 error->code == WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD)))
-    return TRUE;
-  nav_event(view, "fail", failing_uri, error ? error->message : "");
-  return FALSE;
-}
-
-void on_web_process_terminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
-                               gpointer) {
-  nav_event(view, "crash", webkit_web_view_get_uri(view));
+std::vector<ViewSetup>& view_setups() {
+  static std::vector<ViewSetup> fns;
+  return fns;
 }
 
 gboolean inspector_detach_idle(gpointer data) {
@@ -152,11 +118,7 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   }
   WebKitWebView* view = WEBKIT_WEB_VIEW(w);
 
-  // Handlers of the content features are connected here as they are built in.
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
-  g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
-  g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
-                   nullptr);
   g_signal_connect(view, "context-menu", G_CALLBACK(on_context_menu), nullptr);
   gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK);
   connect_drop_handlers(view);
@@ -164,8 +126,11 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
     gtk_widget_add_events(w, GDK_KEY_PRESS_MASK);
     g_signal_connect(view, "key-press-event", G_CALLBACK(on_debug_key), nullptr);
   }
+  for (ViewSetup fn : view_setups()) fn(view);
   return view;
 }
+
+void add_view_setup(ViewSetup fn) { view_setups().push_back(fn); }
 
 void load_target_into(WebKitWebView* view, const std::string& target) {
   if (g_str_has_prefix(target.c_str(), "http://") || g_str_has_prefix(target.c_str(), "https://")) {
@@ -175,16 +140,4 @@ void load_target_into(WebKitWebView* view, const std::string& target) {
   // Anything else must be an absolute file path; otherwise the view stays empty.
   GChars uri(g_filename_to_uri(target.c_str(), nullptr, nullptr));
   if (uri) webkit_web_view_load_uri(view, uri.get());
-}
-
-WebKitWebView* wv_in(GtkWidget* window) {
-  if (!window) {
-    for (auto& [id, sw] : g_secwins)
-      if (sw->window && gtk_window_is_active(GTK_WINDOW(sw->window))) return sw->webview;
-    return g_wv;
-  }
-  if (window == g_win) return g_wv;
-  for (auto& [id, sw] : g_secwins)
-    if (sw->window == window) return sw->webview;
-  return nullptr;
 }

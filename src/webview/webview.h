@@ -1,5 +1,5 @@
-// Web view construction, loading, and the page bridge between page script
-// and the backend.
+// Web views: construction, loading, the page bridge between page script and
+// the backend, and the bridge's own commands.
 #pragma once
 
 #include <webkit2/webkit2.h>
@@ -12,8 +12,12 @@
 
 WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related_view);
 void load_target_into(WebKitWebView* view, const std::string& target);
-WebKitWebView* wv_in(GtkWidget* window);
 void inspector_open(WebKitWebView* view);
+
+// Features above this one connect their signals to every new web view here;
+// each function runs at the end of make_webview, in the order added.
+using ViewSetup = void (*)(WebKitWebView* view);
+void add_view_setup(ViewSetup fn);
 
 // The shim text for a window; the id is embedded as a JSON string literal.
 std::string shim_source(std::string_view window_id, bool frameless);
@@ -35,10 +39,12 @@ extern std::map<WebKitUserContentManager*, int> g_shared_ucms;
 void assign_call_token(WebKitWebView* view, const std::string& window_id);
 void reply_to_call(std::string_view call_id, long error, std::string_view json);
 void eval_in(std::string_view window_id, const std::string& script);
-WebKitWebView* wv_for(std::string_view window_id);
-std::string ovalis_winid_for_wv(WebKitWebView* view);
-std::string id_for_gtkwin(GtkWidget* window);
 void forget_window_token(std::string_view window_id);
+// Drops the token and the shared content manager of a window that went away.
+void webview_window_gone(const std::string& id, GtkWidget* window);
+
+// "scheme://host[:port]", "file://" or "null".
+std::string origin_from_uri(const char* uri);
 
 // Parses a posted message "<token>|<seq>:<payload>"; false when malformed.
 struct PostedCall {
@@ -51,3 +57,10 @@ bool is_backend_call_id(std::string_view call_id);
 
 void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult* result,
                        gpointer window_id);
+
+// ---- commands ----
+
+void do_ret(std::string_view rest);
+void do_eval_all(std::string_view rest);
+void do_eval(std::string_view win, std::string_view rest);
+void do_reload();

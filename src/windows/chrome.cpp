@@ -9,11 +9,7 @@
 
 #include "core/gobj.h"
 #include "core/wire.h"
-#include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
-
-void (*g_reapply_menus)(std::string_view id) = nullptr;
 
 namespace {
 
@@ -70,14 +66,13 @@ void defer_motif_hints(GtkWidget* window, const std::string& controls) {
   }
 }
 
-// Shows the bar only when there is something to show; the menus feature
-// replaces this with its full re-application when it is built in.
+// Shows the bar only when there is something to show; with menus built in,
+// they re-apply the whole bar instead.
 void reapply_menubar(std::string_view id) {
-  if (g_reapply_menus) return g_reapply_menus(id);
+  if (g_window_parts.apply_menus) return g_window_parts.apply_menus(id);
   WinMenu* m = menu_for(id);
   if (!m || !m->menubar) return;
-  const std::vector<MenuSpec>& menus = m->own_menus ? m->menus : g_app_menu;
-  if (m->show_menubar && !menus.empty()) gtk_widget_show_all(m->menubar);
+  if (m->show_menubar && m->has_menus) gtk_widget_show_all(m->menubar);
   else gtk_widget_hide(m->menubar);
 }
 

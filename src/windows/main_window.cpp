@@ -4,16 +4,13 @@
 
 #include "core/app.h"
 #include "core/wire.h"
-#include "menus/menus.h"
-#include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 namespace {
 
 gboolean on_main_delete(GtkWidget* w, GdkEvent*, gpointer) {
   if (!g_hide_on_close) return FALSE;
-  if (g_accessory || tray_exists()) {
+  if (g_accessory || (g_window_parts.tray_shown && g_window_parts.tray_shown())) {
     gtk_widget_hide(w);
     return TRUE;
   }
@@ -66,7 +63,7 @@ void build_main_window() {
   g_main_menu.menubar = g_menubar;
   g_main_menu.accel_group = g_accel;
 
-  g_wv = make_webview("main", nullptr);
+  g_wv = g_window_parts.make_page("main");
   gtk_box_pack_start(GTK_BOX(g_vbox), GTK_WIDGET(g_wv), TRUE, TRUE, 0);
   // The page takes the keyboard from the start, not only after a click.
   gtk_widget_grab_focus(GTK_WIDGET(g_wv));
@@ -76,7 +73,7 @@ void build_main_window() {
   g_signal_connect(g_win, "destroy", G_CALLBACK(on_main_destroy), nullptr);
   g_signal_connect(g_win, "focus-in-event", G_CALLBACK(on_main_focus_in), nullptr);
 
-  load_target_into(g_wv, g_target);
+  g_window_parts.load_page(g_wv, g_target);
 
   const char* chrome = std::getenv("OVALIS_CHROME");
   if (chrome && *chrome) apply_chrome("", split_tabs(chrome));

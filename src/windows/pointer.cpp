@@ -5,7 +5,6 @@
 #include <gdk/gdkx.h>
 
 #include "core/gobj.h"
-#include "webview/webview.h"
 #include "windows/windows.h"
 
 namespace {

@@ -1,8 +1,9 @@
-#include "windows/registry.h"
-
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/gobj.h"
+#include "core/wire.h"
+#include "windows/windows.h"
 
 GtkWidget* g_win = nullptr;
 WebKitWebView* g_wv = nullptr;
@@ -10,7 +11,7 @@ GtkWidget* g_vbox = nullptr;
 GtkWidget* g_menubar = nullptr;
 GtkAccelGroup* g_accel = nullptr;
 WinMenu g_main_menu;
-std::vector<MenuSpec> g_app_menu;
+WindowParts g_window_parts;
 bool g_fixed_main = false;
 std::string g_icon_path;
 std::string g_level = "normal";
@@ -30,6 +31,62 @@ GtkWidget* win_for(std::string_view id) {
   if (is_main_id(id)) return g_win;
   SecWin* sw = secwin_for(id);
   return sw ? sw->window : nullptr;
+}
+
+WebKitWebView* wv_for(std::string_view window_id) {
+  if (is_main_id(window_id)) return g_wv;
+  SecWin* sw = secwin_for(window_id);
+  return sw ? sw->webview : nullptr;
+}
+
+std::string ovalis_winid_for_wv(WebKitWebView* view) {
+  if (view && view == g_wv) return "main";
+  for (auto& [id, sw] : g_secwins)
+    if (sw->webview == view) return id;
+  return "main";
+}
+
+std::string id_for_gtkwin(GtkWidget* window) {
+  if (window && window == g_win) return "main";
+  for (auto& [id, sw] : g_secwins)
+    if (sw->window == window) return id;
+  return "";
+}
+
+WebKitWebView* wv_in(GtkWidget* window) {
+  if (!window) {
+    for (auto& [id, sw] : g_secwins)
+      if (sw->window && gtk_window_is_active(GTK_WINDOW(sw->window))) return sw->webview;
+    return g_wv;
+  }
+  if (window == g_win) return g_wv;
+  for (auto& [id, sw] : g_secwins)
+    if (sw->window == window) return sw->webview;
+  return nullptr;
+}
+
+std::string windows_json() {
+  std::string out = g_win ? "[\"main\"" : "[";
+  for (auto& [id, sw] : g_secwins) {
+    if (out.size() > 1) out += ',';
+    json_escape_to(out, id);
+  }
+  out += ']';
+  return out;
+}
+
+void do_title(std::string_view win, std::string_view rest) {
+  GtkWidget* w = win_for(win);
+  if (!w) return;
+  std::string title(rest);
+  gtk_window_set_title(GTK_WINDOW(w), title.c_str());
+}
+
+void do_size(std::string_view win, std::string_view rest) {
+  std::string s(rest);
+  int w = 0, h = 0;
+  if (std::sscanf(s.c_str(), "%d %d", &w, &h) != 2) return;
+  set_content_size(win, w, h);
 }
 
 WinMenu* menu_for(std::string_view id) {
@@ -85,8 +142,7 @@ gboolean repay_tick(gpointer data) {
   GtkWidget* win = win_for(job->id);
   WinMenu* m = menu_for(job->id);
   if (!win || !m) return G_SOURCE_REMOVE;
-  const std::vector<MenuSpec>& menus = m->own_menus ? m->menus : g_app_menu;
-  if (!menus.empty() && m->show_menubar && menubar_height(job->id) == 0) {
+  if (m->has_menus && m->show_menubar && menubar_height(job->id) == 0) {
     // Wait for GTK to allocate the menu bar, about two seconds at most.
     if (job->tries++ <= 119) return G_SOURCE_CONTINUE;
   }

@@ -7,7 +7,6 @@
 
 #include "core/app.h"
 #include "core/wire.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 namespace {

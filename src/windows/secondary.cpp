@@ -1,15 +1,18 @@
-#include "core/gobj.h"
-#include "windows/secondary.h"
-
+// Secondary windows: opened and closed by the backend; popups share the
+// registration.
 #include <cstdio>
 
 #include "core/app.h"
+#include "core/gobj.h"
 #include "core/wire.h"
-#include "menus/menus.h"
-#include "webview/webview.h"
 #include "windows/windows.h"
 
 namespace {
+
+std::vector<WindowGoneHook>& gone_hooks() {
+  static std::vector<WindowGoneHook> hooks;
+  return hooks;
+}
 
 gboolean on_secwin_delete(GtkWidget*, GdkEvent*, gpointer) { return FALSE; }
 
@@ -20,15 +23,7 @@ void on_secwin_destroy(GtkWidget* window, gpointer data) {
   if (it == g_secwins.end() || it->second->window != window) return;
   pipe_write_line("WINCLOSED " + id);
   forget_last_winstate(id);
-  forget_window_token(id);
-  SecWin* sw = it->second.get();
-  if (WebKitUserContentManager* ucm = sw->shared_ucm) {
-    auto share = g_shared_ucms.find(ucm);
-    if (share != g_shared_ucms.end() && --share->second <= 0) g_shared_ucms.erase(share);
-    GObj<WebKitUserContentManager> release(ucm);  // the record's share
-    sw->shared_ucm = nullptr;
-  }
-  clear_registry_kind("menu", window);
+  for (WindowGoneHook fn : gone_hooks()) fn(id, window);
   g_secwins.erase(it);
 }
 
@@ -42,6 +37,8 @@ void parse_size(const std::string& s, int* w, int* h) {
 }
 
 }  // namespace
+
+void add_window_gone_hook(WindowGoneHook fn) { gone_hooks().push_back(fn); }
 
 SecWin* register_secwin(std::unique_ptr<SecWin> rec) {
   SecWin* sw = rec.get();
@@ -86,7 +83,7 @@ void do_winopen(std::string_view rest) {
   gtk_container_add(GTK_CONTAINER(win), vbox);
   GtkWidget* menubar = gtk_menu_bar_new();
   gtk_box_pack_start(GTK_BOX(vbox), menubar, FALSE, FALSE, 0);
-  WebKitWebView* view = make_webview(id, nullptr);
+  WebKitWebView* view = g_window_parts.make_page(id);
   gtk_box_pack_start(GTK_BOX(vbox), GTK_WIDGET(view), TRUE, TRUE, 0);
   gtk_widget_grab_focus(GTK_WIDGET(view));  // keys reach the page at once
   rec->window = win;
@@ -115,7 +112,7 @@ void do_winopen(std::string_view rest) {
     }
   }
 
-  load_target_into(view, target);
+  g_window_parts.load_page(view, target);
 
   if (tab_field(f, 16) != "0") {
     gtk_widget_show_all(win);
@@ -123,8 +120,8 @@ void do_winopen(std::string_view rest) {
   } else {
     gtk_widget_show_all(vbox);
   }
-  apply_menus(id);
-  if (debug_mode() == 2) inspector_open(view);
+  if (g_window_parts.apply_menus) g_window_parts.apply_menus(id);
+  if (debug_mode() == 2 && g_window_parts.open_inspector) g_window_parts.open_inspector(view);
 }
 
 void do_winclose(std::string_view id) {

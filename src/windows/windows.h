@@ -1,13 +1,128 @@
-// Window features shared across the program: state reports, screens, chrome
-// and stacking, drag and drop, and window operations.
+// Windows: the registry of the main and secondary windows with the lookups
+// every feature shares, window state reports, screens, chrome and stacking,
+// drag and drop, and window operations.
 #pragma once
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// A window's menu-bar slot. The menus themselves belong to the menus
+// feature, which fills the bar and says whether it has anything to show.
+struct WinMenu {
+  bool has_menus = false;
+  bool show_menubar = true;
+  GtkWidget* menubar = nullptr;
+  GtkAccelGroup* accel_group = nullptr;
+  bool repaid = false;
+  int content_width = 0;
+  int content_height = 0;
+};
+
+struct SecWin {
+  std::string id;
+  GtkWidget* window = nullptr;
+  WebKitWebView* webview = nullptr;
+  bool frame = true;
+  bool transparent = false;
+  bool square = false;
+  bool first_mouse = false;
+  bool fixed = false;
+  std::string vibrancy;
+  std::string level = "normal";
+  bool click_through = false;
+  WinMenu menu;
+  int width = 600;
+  int height = 400;
+  WebKitUserContentManager* shared_ucm = nullptr;
+};
+
+extern GtkWidget* g_win;
+extern WebKitWebView* g_wv;
+extern GtkWidget* g_vbox;
+extern GtkWidget* g_menubar;
+extern GtkAccelGroup* g_accel;
+extern WinMenu g_main_menu;
+extern bool g_fixed_main;
+extern std::string g_icon_path;
+extern std::string g_level;
+extern bool g_click_through, g_all_spaces, g_chrome_frame, g_chrome_transparent;
+extern bool g_chrome_square, g_chrome_first_mouse;
+extern std::string g_chrome_vibrancy;
+
+// Ordered by id (ascending bytes), which is also the order "windows" lists them.
+extern std::map<std::string, std::unique_ptr<SecWin>, std::less<>> g_secwins;
+
+bool is_main_id(std::string_view id);
+SecWin* secwin_for(std::string_view id);
+GtkWidget* win_for(std::string_view id);
+WebKitWebView* wv_for(std::string_view window_id);
+// The window id a web view or a toplevel belongs to: "main" for an unknown
+// view, "" for an unknown toplevel.
+std::string ovalis_winid_for_wv(WebKitWebView* view);
+std::string id_for_gtkwin(GtkWidget* window);
+// The web view of a window; with no window, that of the active secondary
+// window, else the main one.
+WebKitWebView* wv_in(GtkWidget* window);
+WinMenu* menu_for(std::string_view id);
+bool win_fixed(std::string_view id);
+void apply_fixed(std::string_view id);
+int menubar_height(std::string_view id);
+void set_content_size(std::string_view id, int w, int h);
+void repay_page_box(std::string_view id, int w, int h, bool flag);
+std::string app_icon_path();
+void set_window_icon(GtkWidget* window, const std::string& path);
+
+// The sizes an icon list is made of, for an image whose sides are w by h.
+// keep_original tells whether the loaded image itself belongs in the list.
+struct IconSize { int w, h; };
+std::vector<IconSize> icon_sizes(int w, int h, bool* keep_original);
+
+// The "windows" query: the ids of every open window, main first.
+std::string windows_json();
+
+// "TITLE@<id> <text>" and "SIZE@<id> <w> <h>".
+void do_title(std::string_view win, std::string_view rest);
+void do_size(std::string_view win, std::string_view rest);
+
+// What windows take from the features above them: their pages, menus and
+// the tray. The composition root fills these in before the first window is
+// built.
+struct WindowParts {
+  WebKitWebView* (*make_page)(const std::string& window_id) = nullptr;
+  void (*load_page)(WebKitWebView* view, const std::string& target) = nullptr;
+  void (*open_inspector)(WebKitWebView* view) = nullptr;
+  // Rebuilds a window's menu bar from its effective menus.
+  void (*apply_menus)(std::string_view id) = nullptr;
+  bool (*tray_shown)() = nullptr;
+};
+extern WindowParts g_window_parts;
+
+// Features that keep state per window register here; each hook runs when a
+// secondary or popup window is destroyed, while its record still exists.
+using WindowGoneHook = void (*)(const std::string& id, GtkWidget* window);
+void add_window_gone_hook(WindowGoneHook fn);
+
+// Builds the main window (start-up, unless windowless).
+void build_main_window();
+
+// ---- secondary windows ----
+
+// Registers a fully built window record under its id and wires the handlers
+// every registered window needs: state reports, the close request and the
+// destruction clean-up that sends "WINCLOSED". A record's shared_ucm, when
+// set, holds one reference and one count in g_shared_ucms; both are
+// released when the window goes away.
+SecWin* register_secwin(std::unique_ptr<SecWin> rec);
+
+// "WINOPEN <fields>" and "WINCLOSE <id>".
+void do_winopen(std::string_view rest);
+void do_winclose(std::string_view id);
 
 // Connects "window-state-event" and "configure-event" of a toplevel to the
 // state reporters ("WINSTATE", "WINGEOM").
@@ -114,9 +229,6 @@ void rescue_offscreen(GtkWidget* window);
 void present_dialog_x11(GtkWidget* window);
 gboolean present_file_chooser_x11(gpointer);
 
-// Re-applies a window's menus (the menus feature installs it); without it
-// the chrome menu-bar switch shows or hides the bar itself.
-extern void (*g_reapply_menus)(std::string_view id);
 
 // ---- drag and drop ----
 

@@ -6,8 +6,6 @@
 #include <cstdlib>
 
 #include "core/app.h"
-#include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 namespace {

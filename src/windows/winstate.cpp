@@ -7,8 +7,6 @@
 #include <map>
 
 #include "core/wire.h"
-#include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 bool g_geom_events = false;

@@ -1,7 +1,7 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
+#include "app/root.h"
 
 namespace {
 

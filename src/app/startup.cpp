@@ -1,5 +1,5 @@
 // The normal start, in its fixed order.
-#include "core/startup.h"
+#include "app/root.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -15,11 +15,12 @@
 #include <cstring>
 #include <thread>
 
+#include "content/content.h"
 #include "core/app.h"
 #include "core/wire.h"
+#include "desktop/desktop.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
-#include "windows/registry.h"
 #include "windows/windows.h"
 
 namespace {
@@ -50,6 +51,20 @@ int connect_backend(const char* path) {
     return 1;
   }
   return 0;
+}
+
+// Everything one feature takes from another is handed over here, before the
+// first window or line exists.
+void wire_features() {
+  g_window_parts.make_page = [](const std::string& id) { return make_webview(id, nullptr); };
+  g_window_parts.load_page = load_target_into;
+  g_window_parts.open_inspector = inspector_open;
+  g_window_parts.apply_menus = apply_menus;
+  g_window_parts.tray_shown = tray_exists;
+  add_window_gone_hook(webview_window_gone);
+  add_window_gone_hook(menus_window_gone);
+  add_view_setup(nav_setup_view);
+  g_shutdown_hooks.remove_tray = remove_tray;
 }
 
 }  // namespace
@@ -97,7 +112,7 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
-  install_menu_hooks();
+  wire_features();
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");
   g_popup_mode = env_str("OVALIS_POPUPS");
@@ -117,7 +132,7 @@ int run_normal(int argc, char** argv) {
 
   if (g_wv && debug_mode() == 2) inspector_open(g_wv);
 
-  std::thread(reader_thread).detach();
+  std::thread(reader_thread, handle_line).detach();
 
   gtk_main();
   app_shutdown();

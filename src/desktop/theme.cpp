@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/gobj.h"
-#include "core/startup.h"
+#include "desktop/desktop.h"
 #include "core/wire.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include <glib.h>
 
+#include "app/root.h"
 #include "core/gobj.h"
-#include "core/startup.h"
 #include "core/wire.h"
 
 std::string open_request_message(const std::string& arg) {

@@ -1,7 +1,10 @@
-// Start-up: the command line, the forwarding mode, and the normal start.
+// The composition root: the one place that knows every feature. It runs
+// start-up in order, routes each backend line to the feature that performs
+// it, routes the GET keys, and wires the hooks between features.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // "--open <socket> <app-exe> [arg]": the message for a running instance.
 std::string open_request_message(const std::string& arg);
@@ -15,7 +18,8 @@ int run_normal(int argc, char** argv);
 // Parses "WxH" as the fourth argument does; a half-scanned value sets the width only.
 void parse_size_arg(const char* s, int* w, int* h);
 
-// Reports the current theme ("SYS theme dark|light") and installs the
-// observers of theme changes and sleep.
-void report_initial_theme();
-void install_system_observers();
+// Handles one backend line on the main thread.
+void handle_line(const std::string& line);
+
+// "GET <id> <key>": answers one query with one GOT line.
+void do_get(std::string_view rest);

@@ -1,35 +1,12 @@
 // handle_line: every backend line arrives here on the main thread, in order.
-#include "core/dispatch.h"
-
-#include <cstdio>
-#include <cstdlib>
-
+#include "app/root.h"
+#include "content/content.h"
 #include "core/app.h"
-#include "core/commands.h"
+#include "core/dispatch.h"
 #include "core/wire.h"
 #include "menus/menus.h"
-#include "windows/secondary.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
-
-bool (*g_build_line_hook)(std::string_view line) = nullptr;
-
-void send_got(std::string_view id, std::string_view json) {
-  std::string line;
-  line.reserve(id.size() + json.size() + 5);
-  line += "GOT ";
-  line += id;
-  line += ' ';
-  line += json;
-  pipe_write_line(line);
-}
-
-void got_unsupported(std::string_view id, std::string_view message) {
-  std::string json = "{\"ok\":false,\"error\":";
-  json_escape_to(json, message);
-  json += '}';
-  send_got(id, json);
-}
 
 namespace {
 
@@ -55,7 +32,7 @@ void reject_call(std::string_view rest, Cmd c) {
 }  // namespace
 
 void handle_line(const std::string& line) {
-  if (g_build_line_hook && g_build_line_hook(line)) return;
+  if (menus_take_line(line)) return;
   CmdMatch m = match_command(line);
   switch (m.cmd) {
     case Cmd::None: return;
