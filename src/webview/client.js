@@ -646,11 +646,658 @@
       clipboard,
     };
 
-    // The platform namespaces (system, app, audio, audioTap, macos) join
-    // here, written the same way: call('<name>', ...) and api.on('<event>',
-    // ...), sharing call, api, scrId, isBinary, bytesOf, b64encode and
-    // fileURL from above. They must be in place before the capability probe
-    // below walks the namespace.
+    // The platform namespaces (system, app, audio, audioTap, macos) follow,
+    // written the same way. They must be in place before the capability
+    // probe below walks the namespace.
+
+    // ------------------------------------------------------------------
+    // system
+    // ------------------------------------------------------------------
+
+    // Requirement answers are a list of {id, ok, feature, detail, install}.
+    function requirementEntries(answer) {
+      if (Array.isArray(answer)) return answer;
+      if (answer && Array.isArray(answer.requirements)) return answer.requirements;
+      return [];
+    }
+
+    // Where a word stands in a command as a word of its own: a package
+    // named "a" must not be found inside "apt".
+    function wordAt(command, word) {
+      if (word === '') return -1;
+      for (let at = command.indexOf(word); at >= 0; at = command.indexOf(word, at + 1)) {
+        const before = at === 0 || /\s/.test(command[at - 1]);
+        const end = at + word.length;
+        const after = end === command.length || /\s/.test(command[end]);
+        if (before && after) return at;
+      }
+      return -1;
+    }
+
+    // One command that installs every package: the manager's own command up
+    // to where its first package is named, then all of them.
+    function installCommand(manager, packages) {
+      if (!manager || packages.length === 0) return '';
+      const command = String(manager.command ?? '');
+      const first = Array.isArray(manager.packages) ? manager.packages[0] : undefined;
+      const at = first === undefined ? -1 : wordAt(command, String(first));
+      if (at < 0) return command;
+      return command.slice(0, at) + packages.join(' ');
+    }
+
+    const system = {
+      os() {
+        const ua = String((typeof navigator !== 'undefined' && navigator.userAgent) || '');
+        if (/windows/i.test(ua)) return 'windows';
+        if (/linux|x11/i.test(ua)) return 'linux';
+        return 'macos';
+      },
+      isMacOS() {
+        return window.ovalis.system.os() === 'macos';
+      },
+      isWindows() {
+        return window.ovalis.system.os() === 'windows';
+      },
+      isLinux() {
+        return window.ovalis.system.os() === 'linux';
+      },
+      info() {
+        return call('system.info');
+      },
+      architecture() {
+        return call('system.info').then((r) => (r == null ? undefined : r.arch));
+      },
+      capabilities() {
+        return call('system.capabilities');
+      },
+      locale() {
+        return call('system.locale');
+      },
+      battery() {
+        return call('system.battery');
+      },
+      wifi() {
+        return call('system.wifi');
+      },
+      idleTime() {
+        return call('system.idleTime');
+      },
+      requirements(ids, opts = {}) {
+        return call('system.requirements', { ids: ids ?? null, refresh: Boolean(opts && opts.refresh) });
+      },
+      missing(ids) {
+        return call('system.requirements', { ids: ids ?? null })
+          .then((r) => requirementEntries(r).filter((e) => e && !e.ok));
+      },
+      async promptMissing(ids, opts = {}) {
+        const o = opts ?? {};
+        const r = await call('system.requirements', { ids: ids ?? null });
+        const missing = requirementEntries(r).filter((e) => e && !e.ok);
+        if (missing.length === 0) return { missing: [], copied: false };
+
+        const withInstall = missing.filter((e) => e.install && typeof e.install === 'object');
+        const manager = withInstall.length > 0 ? withInstall[0].install : null;
+        const packages = [];
+        for (const e of withInstall) {
+          for (const p of Array.isArray(e.install.packages) ? e.install.packages : []) {
+            if (!packages.includes(p)) packages.push(p);
+          }
+        }
+        const command = installCommand(manager, packages);
+
+        let detail = missing.map((e) => '\u2022 ' + e.feature + ' \u2014 ' + e.detail).join('\n\n');
+        if (command) detail += '\n\n' + command;
+        let title;
+        if (o.title != null) title = o.title;
+        else if (missing.length === 1) title = missing[0].feature + ' needs a system package';
+        else title = 'Some features need system packages';
+
+        if (!command) {
+          await call('dialog.alert', { message: title, detail });
+          return { missing, copied: false };
+        }
+        const yes = await call('dialog.confirm', {
+          message: title,
+          detail,
+          ok: o.ok ?? 'Copy install command',
+          cancel: o.cancel ?? 'Not now',
+        });
+        if (!yes) return { missing, copied: false };
+        try {
+          const w = await call('clip.write', { text: command });
+          return { missing, copied: !(w && w.ok === false) };
+        } catch (_) {
+          return { missing, copied: false };
+        }
+      },
+    };
+
+    // ------------------------------------------------------------------
+    // app
+    // ------------------------------------------------------------------
+
+    // Start calls answer {ok, code, message}; anything but a truthy "ok" is
+    // an error carrying the answer's code.
+    function startError(answer, prefix) {
+      const code = (answer && answer.code) || 'failed';
+      const err = new Error((answer && answer.message) || prefix + code);
+      err.code = code;
+      return err;
+    }
+
+    const app = {
+      info() {
+        return call('app.info');
+      },
+      onOpenUrl(fn) {
+        return api.on('open-url', (data) => fn(data?.url));
+      },
+      onOpenFiles(fn) {
+        return api.on('open-files', (data) => fn(data?.paths));
+      },
+      onNotificationClick(fn) {
+        return api.on('notification-click', (data) => fn(data?.id));
+      },
+      onNotificationAction(fn) {
+        return api.on('notification-action', (data) => fn(data));
+      },
+      update: {
+        check() {
+          return call('update.check');
+        },
+        install() {
+          return call('update.install');
+        },
+      },
+      keystroke(combo) {
+        return call('app.keystroke', { combo });
+      },
+      paste() {
+        return call('app.paste');
+      },
+      permissions: {
+        check(name) {
+          return call('perm.check', { name });
+        },
+        request(name) {
+          return call('perm.request', { name });
+        },
+      },
+      mousePosition() {
+        return call('app.mouse');
+      },
+      mouseTracking: {
+        start() {
+          return call('app.mouseTracking.start').then((r) => {
+            if (!r || !r.ok) throw startError(r, 'mouseTracking: ');
+            return Object.assign({}, r, { ok: true });
+          });
+        },
+        stop() {
+          return call('app.mouseTracking.stop');
+        },
+      },
+      screens() {
+        return call('app.screens');
+      },
+      screenAt(x, y) {
+        return call('app.screenAt', { x, y });
+      },
+      screenFor(rect) {
+        return call('app.screenFor', { rect });
+      },
+      foregroundScreen() {
+        return call('app.foregroundScreen');
+      },
+      matchScreen(saved) {
+        return call('app.matchScreen', { saved });
+      },
+      onScreensChanged(fn) {
+        return api.on('screens-changed', (data) => fn(data));
+      },
+      paths() {
+        return call('app.paths');
+      },
+      setAsDefaultHandler(ext) {
+        return call('app.setAsDefaultHandler', { ext });
+      },
+      shell: {
+        open(target) {
+          return call('shell.open', { target });
+        },
+        reveal(path) {
+          return call('shell.reveal', { path });
+        },
+        trash(path) {
+          return call('shell.trash', { path });
+        },
+      },
+      launchAtLogin: {
+        get() {
+          return call('login.get');
+        },
+        set(enabled) {
+          return call('login.set', { enabled });
+        },
+      },
+      badge(text) {
+        return call('app.badge', { text });
+      },
+      attention(opts) {
+        return call('app.attention', opts ?? {});
+      },
+      icon(path) {
+        return call('app.icon', { path });
+      },
+      progress(value) {
+        return call('app.progress', { value });
+      },
+      presence(mode) {
+        return call('app.presence', { mode });
+      },
+      power: {
+        preventSleep(reason, opts) {
+          return call('power.prevent', { reason, ...opts });
+        },
+        allowSleep() {
+          return call('power.allow');
+        },
+      },
+      frontmostApp() {
+        return call('app.frontmost');
+      },
+      spotlight(query) {
+        return call('app.spotlight', { query });
+      },
+      beep() {
+        return call('sound.play', {});
+      },
+      playSound(target) {
+        return call('sound.play', { target });
+      },
+      captureScreen(screenId) {
+        return call('app.captureScreen', { screenId });
+      },
+      pickColor() {
+        return call('app.pickColor');
+      },
+      thumbnail(path, size) {
+        return call('app.thumbnail', { path, size });
+      },
+      secrets: {
+        get(key) {
+          return call('secrets.get', { key });
+        },
+        set(key, value) {
+          return call('secrets.set', { key, value });
+        },
+        delete(key) {
+          return call('secrets.delete', { key });
+        },
+      },
+      authenticate(reason) {
+        return call('app.authenticate', { reason });
+      },
+      nowPlaying: {
+        set(info) {
+          return call('nowplaying.set', info ?? {});
+        },
+        clear() {
+          return call('nowplaying.clear');
+        },
+      },
+      onMediaKey(fn) {
+        return api.on('media-key', (data) => fn(data));
+      },
+      say(text, opts) {
+        return call('app.say', { text, ...(opts ?? {}) });
+      },
+      stopSpeaking() {
+        return call('app.stopSpeaking');
+      },
+      voices() {
+        return call('app.voices');
+      },
+    };
+
+    // ------------------------------------------------------------------
+    // audio
+    // ------------------------------------------------------------------
+
+    // A filter chain built from Web Audio nodes, for hosts that cannot
+    // equalize natively. Values move with a short exponential approach so
+    // retuning never clicks; new nodes start at their values.
+    function makePageChain(ctx) {
+      const TAU = 0.015;
+      const num = (v, dflt) => (typeof v === 'number' && isFinite(v) ? v : dflt);
+      const input = ctx.createGain();
+      const output = ctx.createGain();
+      const bal = ctx.createGain();
+      bal.channelCount = 2;
+      bal.channelCountMode = 'explicit';
+      const split = ctx.createChannelSplitter(2);
+      const left = ctx.createGain();
+      const right = ctx.createGain();
+      const merge = ctx.createChannelMerger(2);
+      bal.connect(split);
+      split.connect(left, 0);
+      split.connect(right, 1);
+      left.connect(merge, 0, 0);
+      right.connect(merge, 0, 1);
+      merge.connect(output);
+      input.connect(bal);
+
+      let entries = [];
+      let nodes = [];
+
+      const glide = (param, value) => {
+        param.cancelScheduledValues(ctx.currentTime);
+        param.setTargetAtTime(value, ctx.currentTime, TAU);
+      };
+      const tune = (node, e, set) => {
+        if (e.type === 'gain') {
+          set(node.gain, num(e.gain, 1));
+          return;
+        }
+        set(node.frequency, num(e.freq, 1000));
+        set(node.Q, num(e.q, 1));
+        set(node.gain, num(e.gain, 0));
+      };
+      const makeNode = (e) => {
+        let node;
+        if (e.type === 'gain') {
+          node = ctx.createGain();
+        } else {
+          node = ctx.createBiquadFilter();
+          node.type = e.type || 'peaking';
+        }
+        tune(node, e, (param, value) => { param.value = value; });
+        return node;
+      };
+
+      const chain = {
+        input,
+        output,
+        filters(list) {
+          input.disconnect();
+          for (const n of nodes) n.disconnect();
+          entries = (Array.isArray(list) ? list : []).map((e) => Object.assign({}, e));
+          nodes = entries.map(makeNode);
+          let prev = input;
+          for (const n of nodes) {
+            prev.connect(n);
+            prev = n;
+          }
+          prev.connect(bal);
+          return true;
+        },
+        filter(i, patch) {
+          const node = nodes[i];
+          if (!node) return true;
+          const p = patch ?? {};
+          const e = entries[i];
+          const retype = 'type' in p && (p.type || 'peaking') !== (e.type || 'peaking');
+          Object.assign(e, p);
+          if (retype) return chain.filters(entries);
+          tune(node, e, glide);
+          return true;
+        },
+        balance(v) {
+          let b = Number(v);
+          if (!isFinite(b)) b = 0;
+          b = Math.max(-1, Math.min(1, b));
+          glide(left.gain, b > 0 ? 1 - b : 1);
+          glide(right.gain, b < 0 ? 1 + b : 1);
+          return true;
+        },
+        clear() {
+          chain.filters([]);
+          chain.balance(0);
+          return true;
+        },
+      };
+      return chain;
+    }
+
+    // A voice of the native sampler.
+    function voiceHandle(answer) {
+      const id = answer == null ? undefined : answer.id;
+      return {
+        id,
+        set(patch) {
+          return call('sampler.set', { id, ...(patch ?? {}) });
+        },
+        stop() {
+          return call('sampler.stop', { id });
+        },
+      };
+    }
+
+    const audio = {
+      filters(list) {
+        return call('audio.filters', { filters: list ?? [] });
+      },
+      filter(index, patch) {
+        return call('audio.filterSet', { index, filter: patch ?? {} });
+      },
+      balance(v) {
+        return call('audio.balance', { value: v });
+      },
+      clear() {
+        quiet(call('audio.balance', { value: 0 }));
+        return call('audio.filters', { filters: [] });
+      },
+      pageChain(ctx) {
+        return makePageChain(ctx);
+      },
+      sampler: {
+        load(name, source) {
+          if (typeof source === 'string') {
+            return call('sampler.load', { name: String(name), path: source });
+          }
+          if (!isBinary(source)) throw new Error('sampler.load: pass a path or an ArrayBuffer');
+          return bytesOf(source).then((bytes) =>
+            call('sampler.load', { name: String(name), bytesB64: b64encode(bytes) }));
+        },
+        play(name, opts = {}) {
+          return call('sampler.play', { name: String(name), ...opts }).then(voiceHandle);
+        },
+        stopAll() {
+          return call('sampler.stopAll');
+        },
+        master(v) {
+          return call('sampler.master', { value: v });
+        },
+        unload(name) {
+          return call('sampler.unload', { name: String(name) });
+        },
+      },
+    };
+
+    const audioTap = {
+      start(opts = {}) {
+        return call('audioTap.start', opts).then((r) => {
+          if (!r || !r.ok) throw startError(r, 'audioTap: ');
+          return true;
+        });
+      },
+      stop() {
+        return call('audioTap.stop');
+      },
+      on(fn) {
+        return api.on('audio-tap', (data) => fn(data));
+      },
+    };
+
+    // ------------------------------------------------------------------
+    // macos: present everywhere, answered as unsupported off macOS
+    // ------------------------------------------------------------------
+
+    const macos = {
+      applescript(source) {
+        return call('macos.applescript', { source });
+      },
+      quickLook(paths) {
+        return call('macos.quickLook', { paths });
+      },
+      ocr(path) {
+        return call('macos.ocr', { path });
+      },
+      recorder: {
+        start(opts) {
+          return call('macos.recorder.start', opts ?? {});
+        },
+        stop() {
+          return call('macos.recorder.stop');
+        },
+      },
+      ai: {
+        availability() {
+          return call('macos.ai.availability');
+        },
+        generate(prompt, opts) {
+          if (opts != null && opts.tools !== undefined) {
+            console.warn('ovalis.macos.ai.generate: `tools` only works from the backend (app.macos.ai.generate) \u2014 ignored here');
+          }
+          return call('macos.ai.generate', { prompt, instructions: opts?.instructions });
+        },
+      },
+      selectedText() {
+        return call('macos.selectedText');
+      },
+      otherWindows() {
+        return call('macos.otherWindows');
+      },
+      moveWindow(pid, rect) {
+        return call('macos.moveWindow', { pid, ...(rect ?? {}) });
+      },
+    };
+
+    ovalis.system = system;
+    ovalis.app = app;
+    ovalis.audio = audio;
+    ovalis.audioTap = audioTap;
+    ovalis.macos = macos;
+
+    // ------------------------------------------------------------------
+    // In-page sampler host
+    // ------------------------------------------------------------------
+
+    // For hosts that mix sound effects in the page. This host mixes natively
+    // and never calls it, but pages may rely on it being there.
+    window.__ovalisSampler = (function () {
+      const MAX_VOICES = 32;
+      let ctx = null;
+      let masterGain = null;
+      let masterValue = 1;
+      let order = 0;
+      const buffers = new Map(); // name -> AudioBuffer
+      const voices = new Map(); // id -> {name, src, gain, pan, order}
+
+      function context() {
+        if (!ctx) {
+          const AC = window.AudioContext || window.webkitAudioContext;
+          ctx = new AC();
+          masterGain = ctx.createGain();
+          masterGain.gain.value = masterValue;
+          masterGain.connect(ctx.destination);
+        }
+        if (ctx.state === 'suspended') {
+          try { quiet(ctx.resume()); } catch (_) { /* resumed on a later use */ }
+        }
+        return ctx;
+      }
+      const glide = (param, value, tau) => {
+        param.cancelScheduledValues(ctx.currentTime);
+        param.setTargetAtTime(value, ctx.currentTime, tau);
+      };
+      function fadeOut(id, v) {
+        voices.delete(id);
+        glide(v.gain.gain, 0, 0.005);
+        try { v.src.stop(ctx.currentTime + 0.05); } catch (_) { /* already stopped */ }
+      }
+      async function bytesFromBridge(name) {
+        const r = await call('sampler.bytes', { name });
+        return b64decode(r && r.b64).buffer;
+      }
+
+      return {
+        async load(name, path) {
+          try {
+            const c = context();
+            let data;
+            try {
+              const res = await fetch(fileURL(path));
+              if (!res.ok) throw new Error('HTTP ' + res.status);
+              data = await res.arrayBuffer();
+            } catch (_) {
+              data = await bytesFromBridge(name);
+            }
+            const buf = await c.decodeAudioData(data);
+            buffers.set(name, buf);
+            quiet(call('sampler.hostResult', { name, ok: true }));
+          } catch (e) {
+            quiet(call('sampler.hostResult', { name, ok: false, error: String(e && e.message || e) }));
+          }
+        },
+        play(id, name, vol, pan, rate, loop) {
+          const buf = buffers.get(name);
+          if (!buf) return;
+          const c = context();
+          while (voices.size >= MAX_VOICES) {
+            let oldestId = null;
+            let oldest = null;
+            for (const [vid, v] of voices) {
+              if (!oldest || v.order < oldest.order) { oldest = v; oldestId = vid; }
+            }
+            fadeOut(oldestId, oldest);
+          }
+          const src = c.createBufferSource();
+          src.buffer = buf;
+          src.playbackRate.value = typeof rate === 'number' ? rate : 1;
+          src.loop = Boolean(loop);
+          const gain = c.createGain();
+          gain.gain.value = typeof vol === 'number' ? vol : 1;
+          const panner = c.createStereoPanner();
+          panner.pan.value = typeof pan === 'number' ? pan : 0;
+          src.connect(gain);
+          gain.connect(panner);
+          panner.connect(masterGain);
+          const voice = { name, src, gain, pan: panner, order: ++order };
+          voices.set(id, voice);
+          src.onended = () => {
+            if (voices.get(id) === voice) voices.delete(id);
+          };
+          src.start();
+        },
+        set(id, vol, pan, rate) {
+          const v = voices.get(id);
+          if (!v) return;
+          if (vol != null) glide(v.gain.gain, vol, 0.005);
+          if (pan != null) glide(v.pan.pan, pan, 0.005);
+          if (rate != null) v.src.playbackRate.value = rate;
+        },
+        stop(id) {
+          const v = voices.get(id);
+          if (v) fadeOut(id, v);
+        },
+        stopAll() {
+          for (const [id, v] of [...voices]) fadeOut(id, v);
+        },
+        master(v) {
+          masterValue = v;
+          if (ctx) glide(masterGain.gain, v, 0.005);
+        },
+        unload(name) {
+          buffers.delete(name);
+          for (const [id, v] of [...voices]) {
+            if (v.name !== name) continue;
+            voices.delete(id);
+            try { v.src.stop(); } catch (_) { /* already stopped */ }
+          }
+        },
+      };
+    })();
 
     // ------------------------------------------------------------------
     // Capabilities

@@ -53,15 +53,18 @@ class ClientApi : public testing::Test {
       auto c = parse_call(*line);
       if (call_method(*c) == "win.getState")
         b_->send("RET " + c->id + " 0 {\"chrome\":{\"frame\":true}}");
-      else
+      else {
+        probe_ = c->payload;
         b_->send("RET " + c->id + " 0 " + verdicts());
+      }
       ++seen;
     }
     return true;
   }
   static std::string verdicts() {
     return R"({"calls":{"tray.set":true,"tray.remove":true,"tray.position":{"why":"unsupported","feature":"tray-position"},)"
-           R"("win.setSize":{"why":"gate","needs":"pro"},"dialog.openFile":true},"events":{"tray":true,"trayclick":true}})";
+           R"("win.setSize":{"why":"gate","needs":"pro"},"dialog.openFile":true,"app.badge":true,"audioTap.start":true},)"
+           R"("events":{"tray":true,"trayclick":true,"audio-tap":true}})";
   }
   static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { b_->collect(0); }
@@ -78,8 +81,10 @@ class ClientApi : public testing::Test {
   }
 
   static Backend* b_;
+  static std::string probe_;  // the payload of the capabilities call
 };
 Backend* ClientApi::b_ = nullptr;
+std::string ClientApi::probe_;
 
 TEST_F(ClientApi, EveryMethodSendsItsCall) {
   for (const ApiRow& r : kRows) {
@@ -182,6 +187,19 @@ TEST_F(ClientApi, CapabilitiesFollowTheVerdicts) {
             R"({"ok":false,"why":"gate","needs":["pro"]})");
   EXPECT_EQ(b_->page_eval("ovalis.capabilities.get('no.such')"), R"({"ok":false,"why":"unknown"})");
   EXPECT_EQ(b_->page_eval("ovalis.capabilities.list().includes('dialog.openFile')"), "true");
+}
+
+// Namespaces added to the page API are probed without being listed anywhere.
+TEST_F(ClientApi, CapabilitiesCoverThePlatformNamespaces) {
+  for (const char* name : {"\"system.requirements\"", "\"dialog.confirm\"", "\"app.badge\"",
+                           "\"nowplaying.set\"", "\"sampler.load\"", "\"audioTap.start\"",
+                           "\"macos.ai.generate\"", "\"media-key\"", "\"audio-tap\"",
+                           "\"open-url\""})
+    EXPECT_NE(probe_.find(name), std::string::npos) << name;
+  EXPECT_EQ(b_->page_eval("[ovalis.capabilities.can('app.badge'), ovalis.capabilities.can('audioTap.*'),"
+                          " ovalis.capabilities.can('audioTap.on'), ovalis.capabilities.can('audioTap.stop'),"
+                          " ovalis.capabilities.can('system.os'), ovalis.capabilities.can('system.promptMissing')]"),
+            "[true,true,true,false,true,false]");
 }
 
 TEST_F(ClientApi, UrlHelpers) {
