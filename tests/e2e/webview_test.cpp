@@ -100,7 +100,7 @@ TEST(WebView, F12OpensADetachedInspectorInDeveloperMode) {
   ASSERT_TRUE(focus_page(b, "e2ekeysdev"));
   sh("xdotool key F12");
   // A window of its own, not docked into the page.
-  EXPECT_EQ(find_windows({.pid = b->pid(), .at_least = 2}, 5000).size(), 2u);
+  EXPECT_EQ(find_windows({.pid = b->pid(), .at_least = 2}, 20000).size(), 2u);
   EXPECT_EQ(b->page_eval("__keys"), "[]");  // the key was the inspector's
   stop_page(b);
 }
