@@ -1,786 +1,157 @@
-// demo_backend: a small but real ovalis backend.
+// demo_backend: the demo application, a real ovalis backend built on the
+// reference backend library (sdk/). It starts the launcher on the demo page,
+// prints the whole conversation ("<- " from the launcher, "-> " to it),
+// answers the page's calls by carrying them to the launcher, and passes the
+// launcher's events on to the page.
 //
-// It owns the Unix socket, starts the launcher on the demo page, prints the
-// whole conversation ("<- " for lines from the launcher, "-> " for lines it
-// sends), answers the page's calls, keeps an in-memory store, and pushes a
-// "tick" event every two seconds. With --screenshot it waits for the page to
-// settle, captures the screen and quits, which is how the demo is shown on
-// machines without a display.
+//   demo_backend [--tour <folder>] [--screenshot <png>]
 //
-//   demo_backend [--screenshot <png>]
+// --tour runs the scripted tour: every panel is shown in turn, its actions
+// run, and a screenshot is written to <folder>/<panel>.png; then the demo
+// quits. --screenshot is the tour with the first panel's picture also copied
+// to <png>.
 //
-// Environment: OVALIS_DEMO_SCREENSHOT works like --screenshot;
-// OVALIS_DEMO_LAUNCHER overrides the launcher binary; OVALIS_DEMO_SETTLE_MS
-// sets how long the drawn page is left before the capture (default 1500).
+// Environment: OVALIS_DEMO_LAUNCHER overrides the launcher binary,
+// OVALIS_DEMO_PAGE_DIR the page folder, OVALIS_DEMO_SETTLE_MS how long a
+// drawn panel is left before its capture (default 1500).
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
+#include <glib.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "demo_json.h"
-#include "demo_wire.h"
+#include "demo.h"
 
 #ifndef OVALIS_DEMO_LAUNCHER
-#error "OVALIS_DEMO_LAUNCHER must name the launcher binary"
+#define OVALIS_DEMO_LAUNCHER "launcher"
 #endif
 #ifndef OVALIS_DEMO_PAGE_DIR
-#error "OVALIS_DEMO_PAGE_DIR must name the page folder"
+#define OVALIS_DEMO_PAGE_DIR ""
 #endif
+
+using ovalis::Json;
+using ovalis::obj;
+
+void Demo::emit_ready(std::string_view event, const Json& data) {
+  for (auto& w : ready) b.emit(w, event, data);
+}
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
-constexpr auto kTickEvery = milliseconds(2000);
-constexpr auto kConnectTimeout = milliseconds(30000);
-constexpr auto kQuitGrace = milliseconds(5000);
-constexpr auto kShotSettle = milliseconds(1500);
-constexpr auto kPaintWait = milliseconds(10000);
-constexpr auto kShotGiveUp = milliseconds(45000);
-constexpr auto kCaptureTimeout = milliseconds(20000);
-
-// Calls this backend answers and events it pushes; the page's capability
-// probe is told exactly these.
-const std::set<std::string, std::less<>> kCalls = {
-    "client.hello", "client.capabilities", "theme.get",    "store.get",   "store.set",
-    "store.delete", "store.all",           "win.setTitle", "win.setSize", "win.getState",
-    "log",          "quit",                "demo.echo",    "demo.time",   "demo.ready",
-    "demo.painted", "demo.winop", "demo.screens", "system.requirements"};
-const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu"};
-// Window operations the demo page may ask for.
-const std::set<std::string, std::less<>> kDemoWinops = {
-    "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
-
-int g_sig_pipe[2] = {-1, -1};
-
-void on_signal(int sig) {
-  int saved = errno;
-  unsigned char b = static_cast<unsigned char>(sig);
-  // The pipe is non-blocking; a full pipe already holds a pending signal.
-  ssize_t r = write(g_sig_pipe[1], &b, 1);
-  (void)r;
-  errno = saved;
-}
-
-std::string find_on_path(const char* name) {
-  const char* path = std::getenv("PATH");
-  std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  while (true) {
-    size_t colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    std::string full = dir + "/" + name;
-    if (access(full.c_str(), X_OK) == 0) return full;
-    if (colon == std::string_view::npos) return {};
-    rest.remove_prefix(colon + 1);
-  }
-}
-
-// Starts argv[0] (a full path) with the given arguments; no shell is
-// involved, so paths with blanks or quotes are passed as they are.
-pid_t spawn(const std::vector<std::string>& args, bool quiet_stdin) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  // Child: leave the demo's signal handling behind.
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  signal(SIGHUP, SIG_DFL);
-  if (quiet_stdin) {
-    int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) {
-      dup2(null, 0);
-      close(null);
-    }
-  }
-  execv(argv[0], argv.data());
-  std::fprintf(stderr, "demo: cannot start %s: %s\n", argv[0], std::strerror(errno));
-  _exit(127);
-}
-
-std::string describe_status(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
-  return "status " + std::to_string(status);
-}
-
-long long now_ms_since_epoch() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-class Backend {
- public:
-  Backend(std::string launcher, std::string page, std::string shot)
-      : launcher_(std::move(launcher)), page_(std::move(page)), shot_path_(std::move(shot)) {}
-
-  ~Backend() { cleanup(); }
-
-  int run() {
-    if (const char* e = std::getenv("OVALIS_DEMO_SETTLE_MS"); e && *e) {
-      long v = std::strtol(e, nullptr, 10);
-      if (v >= 0 && v <= 60000) settle_ = milliseconds(v);
-    }
-    if (!make_socket()) return 1;
-    child_ = spawn({launcher_, page_, sock_path_, "ovalis demo", "960x640"}, false);
-    if (child_ < 0) {
-      std::perror("demo: fork");
-      return 1;
-    }
-    std::printf("demo: started %s (pid %d), socket %s\n", launcher_.c_str(), static_cast<int>(child_),
-                sock_path_.c_str());
-    if (int rc = accept_launcher(); rc != 0) return rc;
-    // The socket is connected; nobody else needs the listening end or its path.
-    close(listen_fd_);
-    listen_fd_ = -1;
-    unlink(sock_path_.c_str());
-
-    started_ = Clock::now();
-    next_tick_ = started_ + kTickEvery;
-    send("GET 1 windows");
-    send_menus();
-    loop();
-    return finish();
-  }
-
- private:
-  std::string launcher_, page_, shot_path_;
-  std::string dir_, sock_path_;
-  int listen_fd_ = -1;
-  int sock_ = -1;
-  pid_t child_ = -1;
-  std::optional<int> child_status_;
-  std::string inbuf_;
-
-  bool dark_ = false;
-  bool show_ticks_ = true;
-  Json windows_;  // the answer to "GET 1 windows", null until it arrives
-  Json screens_;  // the answer to "GET 2 screens"
-  std::set<std::string, std::less<>> ready_windows_;  // pages whose handlers are in place
-  Json store_ = JsonObject{};
-  long long tick_n_ = 0;
-  Clock::time_point started_, next_tick_;
-
-  // Shutdown: when QUIT went out, and whether the launcher was told by signal.
-  std::optional<Clock::time_point> quit_sent_;
-  bool terminated_ = false;
-
-  // Screenshot mode.
-  bool nav_finished_ = false;
-  bool hello_seen_ = false;
-  bool painted_ = false;
-  std::optional<Clock::time_point> loaded_at_;
-  std::optional<Clock::time_point> shot_at_;
-  pid_t capture_pid_ = -1;
-  Clock::time_point capture_started_;
-  std::string capture_out_;
-  bool shot_done_ = false;
-  bool shot_failed_ = false;
-
-  // How long the page gets to paint after it is ready; OVALIS_DEMO_SETTLE_MS
-  // stretches it for slow software rendering.
-  milliseconds settle_ = kShotSettle;
-
-  bool screenshot_mode() const { return !shot_path_.empty(); }
-
-  bool make_socket() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ovalis-demo-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    // mkdtemp makes the folder 0700, so only this user can reach the socket.
-    if (!mkdtemp(buf.data())) {
-      std::perror("demo: mkdtemp");
-      return false;
-    }
-    dir_ = buf.data();
-    sock_path_ = dir_ + "/backend.sock";
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (sock_path_.size() >= sizeof addr.sun_path) {
-      std::fprintf(stderr, "demo: socket path too long: %s\n", sock_path_.c_str());
-      return false;
-    }
-    std::memcpy(addr.sun_path, sock_path_.c_str(), sock_path_.size() + 1);
-    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) {
-      std::perror("demo: socket");
-      return false;
-    }
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listen_fd_, 1) != 0) {
-      std::perror("demo: bind/listen");
-      return false;
-    }
-    return true;
-  }
-
-  void cleanup() {
-    if (listen_fd_ >= 0) close(listen_fd_);
-    listen_fd_ = -1;
-    if (!sock_path_.empty()) unlink(sock_path_.c_str());
-    if (!dir_.empty()) rmdir(dir_.c_str());
-    dir_.clear();
-  }
-
-  // Reaps the launcher if it has ended; true when it has.
-  bool child_gone() {
-    if (child_status_) return true;
-    int st = 0;
-    pid_t r = waitpid(child_, &st, WNOHANG);
-    if (r == child_) child_status_ = st;
-    return child_status_.has_value();
-  }
-
-  int accept_launcher() {
-    auto deadline = Clock::now() + kConnectTimeout;
-    while (true) {
-      if (child_gone()) {
-        std::fprintf(stderr, "demo: launcher ended before connecting (%s)\n",
-                     describe_status(*child_status_).c_str());
-        int code = WIFEXITED(*child_status_) ? WEXITSTATUS(*child_status_) : 1;
-        return code != 0 ? code : 1;
+// Launcher events, passed on to the pages under the names the page API uses.
+void install_events(Demo& d) {
+  auto& b = d.b;
+  auto entry = [&d](const char* event) {
+    return [&d, event](std::string_view id) {
+      if (std::string_view(event) == "menu" && id == "quit") return d.b.quit();
+      if (id == "new-window") {
+        ovalis::line::WindowSpec w{.id = "second", .target = d.page, .title = "Second window",
+                                   .width = 720, .height = 480};
+        w.parent = "main";
+        return d.b.open_window(w);
       }
-      if (int sig = take_signal()) {
-        std::printf("demo: %s before the launcher connected; stopping it\n", strsignal(sig));
-        kill(child_, SIGTERM);
-        reap_blocking();
-        return 1;
+      if (id == "close-window") return d.b.close_window("second");
+      if (id == "reload") return d.b.reload();
+      if (id == "show") return d.b.winop("main", "show");
+      if (std::string_view(event) == "tray" && id == "quit") return d.b.quit();
+      if (id == "ticks") {
+        d.show_ticks = !d.show_ticks;
+        d.b.update_menu("", "ticks", std::nullopt, d.show_ticks, std::nullopt);
       }
-      if (Clock::now() > deadline) {
-        std::fprintf(stderr, "demo: launcher did not connect within %lld s\n",
-                     static_cast<long long>(kConnectTimeout.count() / 1000));
-        kill(child_, SIGTERM);
-        reap_blocking();
-        return 1;
-      }
-      pollfd p[2] = {{listen_fd_, POLLIN, 0}, {g_sig_pipe[0], POLLIN, 0}};
-      int n = poll(p, 2, 200);
-      if (n <= 0 || !(p[0].revents & POLLIN)) continue;
-      sock_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (sock_ >= 0) return 0;
-      if (errno != EINTR && errno != EAGAIN) {
-        std::perror("demo: accept");
-        return 1;
-      }
-    }
-  }
-
-  int take_signal() {
-    unsigned char b = 0;
-    if (read(g_sig_pipe[0], &b, 1) == 1) return b;
-    return 0;
-  }
-
-  void reap_blocking() {
-    // Waits up to the grace period, then makes sure the launcher is gone.
-    auto deadline = Clock::now() + kQuitGrace;
-    while (!child_gone() && Clock::now() < deadline) usleep(50 * 1000);
-    if (!child_gone()) {
-      kill(child_, SIGKILL);
-      int st = 0;
-      if (waitpid(child_, &st, 0) == child_) child_status_ = st;
-    }
-  }
-
-  // ---- wire ----------------------------------------------------------
-
-  void send(const std::string& line) {
-    if (sock_ < 0) return;
-    // A line must never carry a raw break: it would split into two commands.
-    if (line.find_first_of("\r\n") != std::string::npos) {
-      std::fprintf(stderr, "demo: refusing to send a line with a raw line break\n");
-      return;
-    }
-    std::printf("-> %s\n", line.c_str());
-    std::string data = line + "\n";
-    size_t off = 0;
-    while (off < data.size()) {
-      ssize_t w = ::send(sock_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        std::fprintf(stderr, "demo: write to launcher failed: %s\n", std::strerror(errno));
-        return;
-      }
-      off += static_cast<size_t>(w);
-    }
-  }
-
-  void emit(std::string_view window, std::string_view event, const Json& data) {
-    if (auto line = emit_line(window, event, data)) send(*line);
-  }
-
-  void emit_to_ready(std::string_view event, const Json& data) {
-    for (auto& w : ready_windows_) emit(w, event, data);
-  }
-
-  void send_quit() {
-    if (quit_sent_) return;
-    send("QUIT");
-    quit_sent_ = Clock::now();
-  }
-
-  // ---- main loop -------------------------------------------------------
-
-  void loop() {
-    char buf[4096];
-    while (true) {
-      auto now = Clock::now();
-      run_timers(now);
-      if (child_gone()) break;  // its end of the socket is gone too
-
-      auto wake = next_tick_;
-      if (shot_at_ && *shot_at_ < wake) wake = *shot_at_;
-      if (quit_sent_ && *quit_sent_ + kQuitGrace < wake) wake = *quit_sent_ + kQuitGrace;
-      // Short naps also notice the launcher or the capture ending.
-      long long ms = std::chrono::duration_cast<milliseconds>(wake - Clock::now()).count();
-      int timeout = static_cast<int>(std::clamp<long long>(ms, 0, capture_pid_ > 0 ? 50 : 200));
-
-      pollfd p[2] = {{sock_, POLLIN, 0}, {g_sig_pipe[0], POLLIN, 0}};
-      int n = poll(p, 2, timeout);
-      if (n < 0 && errno != EINTR) {
-        std::perror("demo: poll");
-        break;
-      }
-      if (n <= 0) continue;
-      if (p[1].revents & POLLIN) {
-        if (int sig = take_signal()) on_stop_signal(sig);
-      }
-      if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-        ssize_t r = read(sock_, buf, sizeof buf);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-          std::printf("demo: the launcher closed the connection\n");
-          break;
-        }
-        inbuf_.append(buf, static_cast<size_t>(r));
-        size_t start = 0, nl;
-        while ((nl = inbuf_.find('\n', start)) != std::string::npos) {
-          std::string line = inbuf_.substr(start, nl - start);
-          start = nl + 1;
-          if (!line.empty()) on_line(line);
-        }
-        inbuf_.erase(0, start);
-      }
-    }
-  }
-
-  void on_stop_signal(int sig) {
-    if (!quit_sent_) {
-      std::printf("demo: %s, asking the launcher to quit\n", strsignal(sig));
-      send_quit();
-    } else if (!terminated_) {
-      std::printf("demo: %s again, terminating the launcher\n", strsignal(sig));
-      kill(child_, SIGTERM);
-      terminated_ = true;
-    }
-  }
-
-  void run_timers(Clock::time_point now) {
-    if (now >= next_tick_) {
-      ++tick_n_;
-      Json data = JsonObject{{"n", Json(tick_n_)}};
-      if (show_ticks_) emit_to_ready("tick", data);
-      while (next_tick_ <= now) next_tick_ += kTickEvery;
-    }
-    if (quit_sent_ && !terminated_ && now > *quit_sent_ + kQuitGrace) {
-      std::fprintf(stderr, "demo: the launcher did not quit in time; terminating it\n");
-      kill(child_, SIGTERM);
-      terminated_ = true;
-    }
-    if (screenshot_mode()) screenshot_step(now);
-  }
-
-  // ---- screenshot mode -------------------------------------------------
-
-  void screenshot_step(Clock::time_point now) {
-    if (shot_done_) return;
-    if (!shot_at_ && capture_pid_ < 0) {
-      if (nav_finished_ && hello_seen_ && !loaded_at_) loaded_at_ = now;
-      // Software rendering can take seconds to put the first frame on the
-      // screen; the page says when it has drawn. A page that never says so
-      // is still captured, a while after it loaded.
-      if (loaded_at_ && (painted_ || now > *loaded_at_ + kPaintWait)) {
-        shot_at_ = now + settle_;
-      } else if (now > started_ + kShotGiveUp) {
-        std::fprintf(stderr, "demo: the page never became ready; no screenshot\n");
-        fail_shot();
-      }
-      return;
-    }
-    if (shot_at_ && now >= *shot_at_) {
-      shot_at_.reset();
-      start_capture(now);
-      return;
-    }
-    if (capture_pid_ > 0) {
-      int st = 0;
-      pid_t r = waitpid(capture_pid_, &st, WNOHANG);
-      if (r == capture_pid_) {
-        capture_pid_ = -1;
-        struct stat sb{};
-        if (WIFEXITED(st) && WEXITSTATUS(st) == 0 && stat(capture_out_.c_str(), &sb) == 0 &&
-            sb.st_size > 0) {
-          std::printf("screenshot: %s\n", capture_out_.c_str());
-          shot_done_ = true;
-          send_quit();
-        } else {
-          std::fprintf(stderr, "demo: screen capture failed (%s)\n", describe_status(st).c_str());
-          fail_shot();
-        }
-      } else if (now > capture_started_ + kCaptureTimeout) {
-        std::fprintf(stderr, "demo: screen capture timed out\n");
-        kill(capture_pid_, SIGKILL);
-        waitpid(capture_pid_, nullptr, 0);
-        capture_pid_ = -1;
-        fail_shot();
-      }
-    }
-  }
-
-  void fail_shot() {
-    shot_done_ = true;
-    shot_failed_ = true;
-    send_quit();
-  }
-
-  void start_capture(Clock::time_point now) {
-    std::vector<std::string> args;
-    if (std::string imp = find_on_path("import"); !imp.empty()) {
-      capture_out_ = shot_path_;
-      args = {imp, "-window", "root", capture_out_};
-    } else if (std::string xwd = find_on_path("xwd"); !xwd.empty()) {
-      // Without ImageMagick there is nothing to make a PNG with; keep the
-      // X dump and say so through its name.
-      capture_out_ = shot_path_ + ".xwd";
-      args = {xwd, "-root", "-silent", "-out", capture_out_};
-    } else {
-      std::fprintf(stderr, "demo: neither import nor xwd is installed; no screenshot\n");
-      fail_shot();
-      return;
-    }
-    std::fflush(stdout);
-    capture_pid_ = spawn(args, true);
-    capture_started_ = now;
-    if (capture_pid_ < 0) {
-      std::perror("demo: fork");
-      fail_shot();
-    }
-  }
-
-  // ---- incoming lines ----------------------------------------------------
-
-  // ---- menus, tray, context menu, second window -------------------------
-
-  void send_menus() {
-    for (const char* l : {
-             "MENUBEGIN", "MENU File", "ITEM new-window\tNew Window\tShift+N",
-             "ITEM close-window\tClose Window\tW", "SEP", "ITEM quit\tQuit\tQ",
-             "MENUROLE edit", "ROLEITEM standard", "MENU View",
-             "ITEM ticks\tShow Ticks\t\tc", "ITEM reload\tReload\tR", "MENUEND",
-             "TRAYBEGIN ovalis demo\t\t1\tovalis demo\t1", "ITEM new-window\tNew Window",
-             "ITEM quit\tQuit", "TRAYEND",
-             "CTXBEGIN", "ROLEITEM copy", "SEP", "ITEM hello\tSay Hello", "ITEM reload\tReload",
-             "CTXEND"})
-      send(l);
-  }
-
-  void on_activation(std::string_view from, std::string_view id) {
-    if (id == "quit") return send_quit();
-    if (id == "new-window") {
-      // Present it again if it is already open.
-      return send("WINOPEN second\t" + page_ + "\tSecond window\t720x520\t\t\t\t\t\t\t\t\t\t\tmain");
-    }
-    if (id == "close-window") return send("WINCLOSE second");
-    if (id == "reload") return send("RELOAD");
-    if (id == "ticks") {
-      show_ticks_ = !show_ticks_;
-      send(std::string("MENUUPD ticks\t\t") + (show_ticks_ ? "1" : "0") + "\t");
-    }
-    emit_to_ready("menu", Json(JsonObject{{"from", Json(std::string(from))},
-                                          {"id", Json(std::string(id))}}));
-  }
-
-  void on_line(const std::string& line) {
-    std::printf("<- %s\n", line.c_str());
-    std::string_view l = line;
-    if (l.starts_with("MENU ")) return on_activation("menu", l.substr(5));
-    if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
-    if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
-    if (l == "TRAYCLICK") return send("WINOP show");
-    if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
-    if (l.starts_with("CALL ")) return on_call(l.substr(5));
-    if (l.starts_with("GOT ")) return on_got(l.substr(4));
-    if (l.starts_with("NAV ")) return on_nav(l.substr(4));
-    if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
-    if (l == "SYS screens") return send("GET 2 screens");
-    if (l == "SYS theme dark" || l == "SYS theme light") {
-      bool dark = l == "SYS theme dark";
-      if (dark != dark_) {
-        dark_ = dark;
-        emit_to_ready("theme", Json(JsonObject{{"dark", Json(dark_)}}));
-      }
-    }
-  }
-
-  void on_got(std::string_view rest) {
+      d.emit_ready(event, obj({{"id", std::string(id)}}));
+    };
+  };
+  b.on("MENU", entry("menu"));
+  b.on("TRAY", entry("tray"));
+  b.on("CTX", entry("contextmenu"));
+  b.on("TRAYCLICK", [&d](std::string_view) {
+    d.b.winop("main", "show");
+    d.emit_ready("trayclick", nullptr);
+  });
+  b.on("WINCLOSED", [&d](std::string_view id) {
+    d.ready.erase(std::string(id));
+    d.b.get("windows").then([&d](const Json& v) { d.emit_ready("windows", obj({{"windows", v}})); });
+  });
+  b.on("WINSTATE", [&d](std::string_view rest) {
     size_t sp = rest.find(' ');
     if (sp == std::string_view::npos) return;
-    auto v = json_parse(rest.substr(sp + 1));
-    if (!v) return;
-    if (rest.substr(0, sp) == "2") {
-      screens_ = *v;
-      return emit_to_ready("screens", Json(JsonObject{{"screens", screens_}}));
+    auto state = ovalis::json_parse(rest.substr(sp + 1));
+    std::string win(rest.substr(0, sp));
+    if (state && d.ready.count(win)) d.b.emit(win, "window-state", *state);
+  });
+  b.on("SYS", [&d](std::string_view what) {
+    if (what == "theme dark" || what == "theme light") {
+      d.dark = what == "theme dark";
+      d.emit_ready("theme", obj({{"dark", d.dark}}));
+    } else if (what == "screens") {
+      d.b.get("screens").then([&d](const Json& v) { d.emit_ready("screens-changed", v); });
+    } else if (what == "sleep" || what == "wake") {
+      d.emit_ready("power", obj({{"state", std::string(what)}}));
     }
-    if (rest.substr(0, sp) != "1") return;
-    windows_ = *v;
-    emit_to_ready("windows", windows_event());
-  }
-
-  // "WINSTATE <id> <json>": passed on to the pages as the "winstate" event.
-  void on_winstate(std::string_view rest) {
+  });
+  // Events whose JSON goes to the page as it is.
+  auto json_event = [&d](const char* event) {
+    return [&d, event](std::string_view rest) {
+      if (auto v = ovalis::json_parse(rest)) d.emit_ready(event, *v);
+    };
+  };
+  b.on("DOWNLOAD", json_event("download"));
+  b.on("POPUP", json_event("popup"));
+  b.on("DROP", [&d](std::string_view rest) {
+    if (auto v = ovalis::json_parse(rest)) d.emit_ready("drop", obj({{"paths", *v}}));
+  });
+  b.on("CLIPCHANGE", [&d](std::string_view rest) {
     size_t sp = rest.find(' ');
-    if (sp == std::string_view::npos) return;
-    auto v = json_parse(rest.substr(sp + 1));
-    if (!v) return;
-    emit_to_ready("winstate", Json(JsonObject{{"window", Json(std::string(rest.substr(0, sp)))},
-                                              {"state", *v}}));
-  }
-
-  Json windows_event() const { return Json(JsonObject{{"windows", windows_}}); }
-
-  void on_nav(std::string_view rest) {
-    auto v = json_parse(rest);
-    if (!v) return;
-    const Json* kind = v->get("kind");
-    const Json* win = v->get("window");
-    if (!kind || !kind->is_string()) return;
-    std::string w = win && win->is_string() ? win->str() : "main";
+    long long n = std::atoll(std::string(rest.substr(0, sp)).c_str());
+    bool self = sp != std::string_view::npos && rest.substr(sp + 1) == "1";
+    d.emit_ready("clipboard-change", obj({{"changeCount", n}, {"self", self}}));
+  });
+  b.on("NOTIFYCLICK", [&d](std::string_view id) {
+    d.emit_ready("notification", obj({{"id", std::string(id)}, {"action", "default"}}));
+  });
+  b.on("NOTIFYACTION", [&d](std::string_view rest) {
+    auto f = ovalis::split_tabs(rest);
+    d.emit_ready("notification", obj({{"id", f[0]}, {"action", f.size() > 1 ? f[1] : ""}}));
+  });
+  b.on("HOTKEY", [&d](std::string_view id) { d.emit_ready("hotkey", obj({{"id", std::string(id)}})); });
+  b.on("MEDIAKEY", [&d](std::string_view rest) {
+    auto f = ovalis::split_tabs(rest);
+    Json data = obj({{"command", f[0]}});
+    if (f.size() > 1) data.set("time", std::atof(f[1].c_str()));
+    d.emit_ready("media-key", data);
+  });
+  b.on("AUDIOTAP", [&d](std::string_view rest) {
+    auto f = ovalis::split_tabs(rest);
+    if (f.size() < 5) return;
+    d.emit_ready("audio-tap", obj({{"pcm", f[0]}, {"sampleRate", std::atoi(f[1].c_str())},
+                                   {"channels", std::atoi(f[2].c_str())},
+                                   {"frames", std::atoi(f[3].c_str())},
+                                   {"t", std::atof(f[4].c_str())}}));
+  });
+  b.on("NAV", [&d](std::string_view rest) {
+    auto v = ovalis::json_parse(rest);
     // A new document has no handlers until it says it is ready again.
-    if (kind->str() == "commit") ready_windows_.erase(w);
-    if (kind->str() == "finish" && w == "main") nav_finished_ = true;
-  }
-
-  // ---- page calls --------------------------------------------------------
-
-  void reply(const PageCall& c, bool ok, const Json& answer) { send(ret_line(c.call_id, ok, answer)); }
-
-  void reject(const PageCall& c, std::string message) {
-    reply(c, false, Json(JsonObject{{"message", Json(std::move(message))}}));
-  }
-
-  static const Json* param(const PageCall& c, std::string_view key) { return c.params.get(key); }
-
-  void on_call(std::string_view rest) {
-    auto parsed = parse_call(rest);
-    if (!parsed) return;
-    const PageCall& c = *parsed;
-    if (!c.error.empty()) return reject(c, c.error);
-    const std::string& m = c.method;
-
-    if (m == "client.hello") {
-      if (c.window == "main") hello_seen_ = true;
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "client.capabilities") return reply(c, true, capabilities(c));
-    if (m == "demo.ready") {
-      ready_windows_.insert(c.window);
-      // A window the backend opened: every page's window list changes.
-      if (c.window != "main") send("GET 1 windows");
-      reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-      // Bring the new page up to date at once instead of at the next event.
-      if (!windows_.is_null()) emit(c.window, "windows", windows_event());
-      if (tick_n_ > 0) emit(c.window, "tick", Json(JsonObject{{"n", Json(tick_n_)}}));
-      send("GET 2 screens");
-      return;
-    }
-    if (m == "demo.painted") {
-      if (c.window == "main") painted_ = true;
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "theme.get") return reply(c, true, Json(JsonObject{{"dark", Json(dark_)}}));
-    if (m.starts_with("store.")) return on_store(c);
-    if (m == "win.setTitle") {
-      const Json* t = param(c, "title");
-      if (!t || !t->is_string()) return reject(c, "title must be a string");
-      auto kw = targeted("TITLE", c.window);
-      if (!kw) return reject(c, "this window cannot be addressed");
-      std::string title = one_line(t->str());
-      send(*kw + " " + title);
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}, {"title", Json(title)}}));
-    }
-    if (m == "win.setSize") {
-      const Json* w = param(c, "width");
-      const Json* h = param(c, "height");
-      auto dim = [](const Json* v) -> int {
-        if (!v || !v->is_number() || !(v->num() >= 100 && v->num() <= 10000)) return -1;
-        return static_cast<int>(v->num() + 0.5);
-      };
-      int wi = dim(w), hi = dim(h);
-      if (wi < 0 || hi < 0) return reject(c, "width and height must be numbers from 100 to 10000");
-      auto kw = targeted("SIZE", c.window);
-      if (!kw) return reject(c, "this window cannot be addressed");
-      send(*kw + " " + std::to_string(wi) + " " + std::to_string(hi));
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "demo.winop") {
-      const Json* op = param(c, "op");
-      if (!op || !op->is_string() || !kDemoWinops.count(op->str()))
-        return reject(c, "unknown window operation");
-      auto kw = targeted("WINOP", c.window);
-      if (!kw) return reject(c, "this window cannot be addressed");
-      send(*kw + " " + op->str());
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "demo.screens") {
-      send("GET 2 screens");  // the list comes back as the "screens" event
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "win.getState") {
-      return reply(c, true,
-                   Json(JsonObject{{"chrome", Json(JsonObject{{"frame", Json(true)}})},
-                                   {"resizable", Json(true)}}));
-    }
-    if (m == "log") {
-      const Json* msg = param(c, "msg");
-      // Dumped as JSON so that control characters from the page stay inert
-      // in the terminal.
-      std::printf("page log [%s]: %s\n", c.window.c_str(), json_dump(msg ? *msg : Json()).c_str());
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "quit") {
-      reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-      return send_quit();
-    }
-    if (m == "system.requirements") return reply(c, true, requirements());
-    if (m == "demo.echo") return reply(c, true, c.params);
-    if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
-    reject(c, "unknown method " + m);
-  }
-
-  static bool on_path(const std::string& tool) {
-    const char* path = std::getenv("PATH");
-    std::string_view rest = path ? path : "/usr/bin:/bin";
-    while (!rest.empty()) {
-      size_t colon = rest.find(':');
-      std::string dir(rest.substr(0, colon));
-      rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
-      if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0) return true;
-    }
-    return false;
-  }
-
-  // The system tools the desktop features lean on, checked on PATH now.
-  static Json requirements() {
-    struct Need {
-      const char* id;
-      const char* feature;
-      const char* tool;
-      const char* package;
-    };
-    static const Need needs[] = {
-        {"audio.eq", "Equalizer", "pw-cli", "pipewire-bin"},
-        {"speech", "Speech", "spd-say", "speech-dispatcher"},
-        {"search", "File search", "plocate", "plocate"},
-        {"clipboard.images", "Clipboard images", "xclip", "xclip"},
-    };
-    JsonArray list;
-    for (const Need& n : needs) {
-      bool found = on_path(n.tool);
-      JsonObject e{{"id", Json(n.id)},
-                   {"feature", Json(n.feature)},
-                   {"ok", Json(found)},
-                   {"detail", Json(std::string(found ? "found " : "needs ") + n.tool)}};
-      if (!found)
-        e.emplace_back("install", Json(JsonObject{{"manager", Json("apt")},
-                                                  {"packages", Json(JsonArray{Json(n.package)})}}));
-      list.push_back(Json(std::move(e)));
-    }
-    return Json(JsonObject{{"requirements", Json(std::move(list))}});
-  }
-
-  Json capabilities(const PageCall& c) {
-    auto verdicts = [](const Json* names, const std::set<std::string, std::less<>>& known) {
-      Json out = JsonObject{};
-      if (!names || !names->is_array()) return out;
-      for (auto& n : names->arr()) {
-        if (!n.is_string()) continue;
-        if (known.count(n.str()))
-          out.set(n.str(), Json(true));
-        else
-          out.set(n.str(), Json(JsonObject{{"why", Json("unsupported")}, {"feature", n}}));
-      }
-      return out;
-    };
-    return Json(JsonObject{{"calls", verdicts(param(c, "calls"), kCalls)},
-                           {"events", verdicts(param(c, "events"), kEvents)}});
-  }
-
-  void on_store(const PageCall& c) {
-    const std::string& m = c.method;
-    if (m == "store.all") return reply(c, true, store_);
-    const Json* key = param(c, "key");
-    if (!key || !key->is_string()) return reject(c, "store key must be a string");
-    if (m == "store.get") {
-      const Json* v = store_.get(key->str());
-      return reply(c, true, v ? *v : Json());
-    }
-    if (m == "store.set") {
-      const Json* v = param(c, "value");
-      // An undefined value does not survive JSON; it is stored as null.
-      store_.set(key->str(), v ? *v : Json());
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
-    }
-    if (m == "store.delete") {
-      bool existed = store_.erase(key->str());
-      return reply(c, true, Json(JsonObject{{"ok", Json(true)}, {"existed", Json(existed)}}));
-    }
-    reject(c, "unknown method " + m);
-  }
-
-  int finish() {
-    if (sock_ >= 0) close(sock_);
-    sock_ = -1;
-    if (capture_pid_ > 0) {
-      kill(capture_pid_, SIGKILL);
-      waitpid(capture_pid_, nullptr, 0);
-      capture_pid_ = -1;
-    }
-    reap_blocking();
-    int st = *child_status_;
-    std::printf("demo: launcher ended (%s)\n", describe_status(st).c_str());
-    if (screenshot_mode() && (!shot_done_ || shot_failed_)) return 1;
-    // A launcher that crashed or failed is not a clean end of the demo;
-    // one this program had to terminate after asking it to quit is.
-    if (WIFSIGNALED(st) && !terminated_) return 1;
-    if (WIFEXITED(st) && WEXITSTATUS(st) != 0) return WEXITSTATUS(st);
-    return 0;
-  }
-};
+    if (v && v->str_or("kind") == "commit") d.ready.erase(v->str_or("window", "main"));
+  });
+  b.declare_events({"tick", "windows", "theme", "window-state", "screens-changed", "menu",
+                    "contextmenu", "tray", "trayclick", "download", "popup", "drop",
+                    "clipboard-change", "notification", "hotkey", "media-key", "audio-tap", "power",
+                    "tour"});
+}
 
 void usage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s [--screenshot <png>]\n", argv0);
+  std::fprintf(stderr, "usage: %s [--tour <folder>] [--screenshot <png>]\n", argv0);
+}
+
+std::string absolute(std::string p) {
+  if (p.empty() || p[0] == '/') return p;
+  char* cwd = getcwd(nullptr, 0);
+  std::string out = cwd ? std::string(cwd) + "/" + p : p;
+  std::free(cwd);
+  return out;
 }
 
 }  // namespace
@@ -789,14 +160,11 @@ int main(int argc, char** argv) {
   // Line-buffered even into a pipe, so the conversation reads in order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  std::string shot;
-  if (const char* e = std::getenv("OVALIS_DEMO_SCREENSHOT"); e && *e) shot = e;
+  std::string tour, shot;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "--screenshot" && i + 1 < argc) {
-      shot = argv[++i];
-    } else if (a.starts_with("--screenshot=")) {
-      shot = std::string(a.substr(13));
+    if ((a == "--tour" || a == "--screenshot") && i + 1 < argc) {
+      (a == "--tour" ? tour : shot) = argv[++i];
     } else if (a == "-h" || a == "--help") {
       usage(argv[0]);
       return 0;
@@ -805,28 +173,70 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!shot.empty() && shot[0] != '/') {
-    // import runs with our working folder, but the path is printed for the
-    // user: make it absolute so it can be found from anywhere.
-    if (char* cwd = getcwd(nullptr, 0)) {
-      shot = std::string(cwd) + "/" + shot;
-      std::free(cwd);
-    }
+  if (const char* e = std::getenv("OVALIS_DEMO_SCREENSHOT"); e && *e && shot.empty()) shot = e;
+  if (!shot.empty() && tour.empty()) {
+    std::string s = absolute(shot);
+    tour = s.substr(0, s.rfind('/')) + "/demo-shots";
   }
 
-  if (pipe2(g_sig_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::perror("demo: pipe");
+  Demo d;
+  d.page_dir = OVALIS_DEMO_PAGE_DIR;
+  if (const char* e = std::getenv("OVALIS_DEMO_PAGE_DIR"); e && *e) d.page_dir = e;
+  d.page = d.page_dir + "/index.html";
+  d.shots_dir = absolute(tour);
+  if (const char* e = std::getenv("OVALIS_DEMO_SETTLE_MS"); e && *e) {
+    long v = std::strtol(e, nullptr, 10);
+    if (v >= 0 && v <= 60000) d.settle_ms = int(v);
+  }
+
+  d.b.trace = [](char dir, std::string_view l) {
+    std::printf("%s %.*s\n", dir == '<' ? "<-" : "->", int(l.size()), l.data());
+  };
+  install_events(d);
+  install_panels(d);
+
+  ovalis::LaunchOptions o;
+  o.launcher = OVALIS_DEMO_LAUNCHER;
+  if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) o.launcher = e;
+  o.page = d.page;
+  o.title = "ovalis demo";
+  o.width = 1040;
+  o.height = 700;
+  o.env = {{"OVALIS_APP_ID", "org.ovalis.demo"}};
+  d.b.on_connected = [&d] {
+    d.b.get("windows").then([&d](const Json& v) { d.emit_ready("windows", obj({{"windows", v}})); });
+  };
+  std::string err;
+  if (!d.b.start(o, &err)) {
+    std::fprintf(stderr, "demo: %s\n", err.c_str());
     return 1;
   }
-  struct sigaction sa{};
-  sa.sa_handler = on_signal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  std::printf("demo: started %s (pid %d)\n", o.launcher.c_str(), int(d.b.launcher_pid()));
 
-  std::string launcher = OVALIS_DEMO_LAUNCHER;
-  if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) launcher = e;
-  std::string page = std::string(OVALIS_DEMO_PAGE_DIR) + "/index.html";
+  // A beat for the page every two seconds.
+  g_timeout_add(2000, [](gpointer p) -> gboolean {
+    auto* d = static_cast<Demo*>(p);
+    ++d->ticks;
+    if (d->show_ticks) d->emit_ready("tick", obj({{"n", d->ticks}}));
+    return G_SOURCE_CONTINUE;
+  }, &d);
 
-  Backend backend(launcher, page, shot);
-  return backend.run();
+  int status = d.b.run();
+  std::printf("demo: launcher ended with status %d\n", status);
+  if (!d.shots_dir.empty()) {
+    for (auto& s : d.shots) std::printf("screenshot: %s\n", s.c_str());
+    for (auto& f : d.failed) std::fprintf(stderr, "demo: no screenshot of panel %s\n", f.c_str());
+    if (!shot.empty() && !d.shots.empty()) {
+      std::string cmd_src = d.shots.front();
+      gchar* data = nullptr;
+      gsize len = 0;
+      if (g_file_get_contents(cmd_src.c_str(), &data, &len, nullptr)) {
+        g_file_set_contents(absolute(shot).c_str(), data, gssize(len), nullptr);
+        g_free(data);
+        std::printf("screenshot: %s\n", absolute(shot).c_str());
+      }
+    }
+    if (d.shots.empty() || d.tour_at < d.tour.size()) return 1;
+  }
+  return status;
 }

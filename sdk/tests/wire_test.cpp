@@ -2,8 +2,10 @@
 
 #include <string>
 
-#include "demo_json.h"
-#include "demo_wire.h"
+#include "ovalis/json.h"
+#include "ovalis/wire.h"
+
+using namespace ovalis;
 
 namespace {
 
@@ -115,6 +117,20 @@ TEST(DemoWire, PageTextCannotStartANewCommand) {
   EXPECT_FALSE(targeted("TITLE", "w 2"));
   EXPECT_EQ(ret_line("main:3", false, JsonObject{{"message", Json("x\ny")}}),
             "RET main:3 1 {\"message\":\"x\\ny\"}");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SdkWire, UnescapeAndSplitFollowTheLaunchersRules) {
+  EXPECT_EQ(wire_unescape("\\n\\\\x"), "\n\\x");
+  EXPECT_EQ(wire_unescape("a\\"), "a\\");
+  EXPECT_EQ(split_tabs("\t\t").size(), 3u);
+  EXPECT_EQ(split_tabs("").size(), 1u);
+  std::string all;
+  for (int c = 1; c < 128; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(wire_unescape(wire_escape(all)), all);
 }
 
 }  // namespace

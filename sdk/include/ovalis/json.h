@@ -1,6 +1,7 @@
-// A small JSON value for the demo backend: enough to decode the page's call
-// payloads and to build answers. Objects keep their members in order so the
-// answers read back the way they were written.
+// A small JSON value for backends: enough to decode the page's call
+// // payloads, the launcher's answers and events, and to build answers.
+// Objects keep their members in order so the answers read back the way they
+// were written.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+namespace ovalis {
 
 struct Json;
 using JsonArray = std::vector<Json>;
@@ -36,6 +39,7 @@ struct Json {
   bool is_array() const { return std::holds_alternative<JsonArray>(v); }
   bool is_object() const { return std::holds_alternative<JsonObject>(v); }
 
+  bool boolean() const { return std::get<bool>(v); }
   const std::string& str() const { return std::get<std::string>(v); }
   double num() const { return std::get<double>(v); }
   const JsonArray& arr() const { return std::get<JsonArray>(v); }
@@ -47,6 +51,11 @@ struct Json {
   void set(std::string key, Json value);
   // Removes a member; true when it was there.
   bool erase(std::string_view key);
+
+  // Member readers with a fallback for a missing member or another type.
+  std::string str_or(std::string_view key, std::string fallback = {}) const;
+  double num_or(std::string_view key, double fallback = 0) const;
+  bool bool_or(std::string_view key, bool fallback = false) const;
 };
 
 // Parses one complete JSON text (surrounding white space allowed). Nesting
@@ -60,3 +69,9 @@ std::string json_dump(const Json& j);
 
 // A quoted JSON string literal for s.
 std::string json_quote(std::string_view s);
+
+// An object from key/value pairs: obj({{"ok", true}, {"n", 3}}).
+inline Json obj(JsonObject members) { return Json(std::move(members)); }
+inline Json arr(JsonArray items) { return Json(std::move(items)); }
+
+}  // namespace ovalis

@@ -1,9 +1,11 @@
-#include "demo_json.h"
+#include "ovalis/json.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+namespace ovalis {
 
 const Json* Json::get(std::string_view key) const {
   if (!is_object()) return nullptr;
@@ -358,6 +360,21 @@ void Json::set(std::string key, Json value) {
   set_member(std::get<JsonObject>(v), std::move(key), std::move(value));
 }
 
+std::string Json::str_or(std::string_view key, std::string fallback) const {
+  const Json* m = get(key);
+  return m && m->is_string() ? m->str() : fallback;
+}
+
+double Json::num_or(std::string_view key, double fallback) const {
+  const Json* m = get(key);
+  return m && m->is_number() ? m->num() : fallback;
+}
+
+bool Json::bool_or(std::string_view key, bool fallback) const {
+  const Json* m = get(key);
+  return m && m->is_bool() ? std::get<bool>(m->v) : fallback;
+}
+
 std::optional<Json> json_parse(std::string_view text) { return Parser(text).document(); }
 
 std::string json_dump(const Json& j) {
@@ -371,3 +388,5 @@ std::string json_quote(std::string_view s) {
   dump_string(out, s);
   return out;
 }
+
+}  // namespace ovalis

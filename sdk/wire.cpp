@@ -1,4 +1,6 @@
-#include "demo_wire.h"
+#include "ovalis/wire.h"
+
+namespace ovalis {
 
 std::optional<PageCall> parse_call(std::string_view rest) {
   size_t sp = rest.find(' ');
@@ -45,6 +47,60 @@ std::string wire_escape(std::string_view s) {
   return out;
 }
 
+std::string wire_unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    char e = s[++i];
+    out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+  }
+  return out;
+}
+
+std::vector<std::string> split_tabs(std::string_view s) {
+  std::vector<std::string> out;
+  while (true) {
+    size_t tab = s.find('\t');
+    out.emplace_back(s.substr(0, tab));
+    if (tab == std::string_view::npos) return out;
+    s.remove_prefix(tab + 1);
+  }
+}
+
+std::string escaped_fields(const std::vector<std::string>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += '\t';
+    out += wire_escape(fields[i]);
+  }
+  return out;
+}
+
+std::string plain_fields(const std::vector<std::string>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += '\t';
+    out += one_line(fields[i]);
+  }
+  return out;
+}
+
+std::optional<Got> parse_got(std::string_view rest) {
+  size_t sp = rest.find(' ');
+  if (sp == 0 || sp == std::string_view::npos) return std::nullopt;
+  Got g;
+  g.id = std::string(rest.substr(0, sp));
+  if (auto v = json_parse(rest.substr(sp + 1))) {
+    g.value = std::move(*v);
+    g.parsed = true;
+  }
+  return g;
+}
+
 std::string one_line(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -82,3 +138,5 @@ std::optional<std::string> emit_line(std::string_view window, std::string_view e
                    ",data:" + json_dump(data) + "})";
   return *kw + " " + wire_escape(js);
 }
+
+}  // namespace ovalis

@@ -1,0 +1,259 @@
+// ovalis::Backend: the backend's end of the launcher link, on a GLib main
+// loop. It makes a private socket, starts the launcher on a page, accepts
+// its connection, and then
+//   - routes page calls ("CALL") to handlers registered by method name;
+//   - matches answers ("GOT <id>") to the requests and queries that asked
+//     for them, as futures;
+//   - hands every event line to handlers registered by keyword;
+//   - offers one typed method per command family (ovalis/commands.h builds
+//     the lines).
+// Everything runs on the thread that runs the GLib default main context.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ovalis/commands.h"
+#include "ovalis/json.h"
+#include "ovalis/wire.h"
+
+namespace ovalis {
+
+class Backend;
+
+// The answer to one request: resolved once with the JSON value of its GOT
+// line. then() runs at once when the answer is already there.
+class Future {
+ public:
+  Future();
+  bool ready() const;
+  const Json& value() const;  // null until ready
+  Future& then(std::function<void(const Json&)> fn);
+  // Runs the default main context until the answer arrives or the time is
+  // up; nullopt on time-out or when the launcher went away.
+  std::optional<Json> wait(int timeout_ms = 10000) const;
+
+ private:
+  friend class Backend;
+  struct State {
+    bool ready = false;
+    bool dead = false;
+    Json value;
+    std::vector<std::function<void(const Json&)>> then;
+  };
+  std::shared_ptr<State> s_;
+  void resolve(Json v) const;
+};
+
+// One page call, with the means to answer it, now or later.
+class Call {
+ public:
+  std::string id;      // "<window>:<seq>"
+  std::string window;
+  std::string origin;
+  std::string method;
+  Json params;
+
+  const Json* param(std::string_view key) const { return params.get(key); }
+  std::string str(std::string_view key, std::string fallback = {}) const {
+    return params.str_or(key, std::move(fallback));
+  }
+  double num(std::string_view key, double fallback = 0) const { return params.num_or(key, fallback); }
+  bool flag(std::string_view key, bool fallback = false) const { return params.bool_or(key, fallback); }
+
+  void resolve(const Json& value) const;
+  void reject(const Json& value) const;
+  // Rejects with {"message": text}.
+  void fail(std::string_view message) const;
+  // Resolves with whatever the future brings.
+  void resolve_with(Future f) const;
+
+ private:
+  friend class Backend;
+  Backend* b_ = nullptr;
+};
+
+struct LaunchOptions {
+  std::string launcher = "launcher";  // a path, or a name looked up on PATH
+  std::string page;                   // absolute file path or http(s) URL
+  std::string title;                  // window title and program name
+  int width = 0, height = 0;          // content size; 0: the launcher's default
+  std::string version;
+  // Extra environment for the launcher ("OVALIS_APP_ID", "OVALIS_DEBUG", ...).
+  std::vector<std::pair<std::string, std::string>> env;
+  int connect_timeout_ms = 30000;
+};
+
+class Backend {
+ public:
+  using LineHandler = std::function<void(std::string_view rest)>;
+  using CallHandler = std::function<void(const Call&)>;
+
+  Backend();
+  ~Backend();
+  Backend(const Backend&) = delete;
+  Backend& operator=(const Backend&) = delete;
+
+  // Makes the socket and starts the launcher; false (with a message) when
+  // either fails. The connection comes in once the main loop runs.
+  bool start(const LaunchOptions& opts, std::string* error);
+  // Runs the main loop until the launcher has ended; returns its exit
+  // status (128 + signal number when a signal ended it).
+  int run();
+  // Asks the launcher to quit; stops it with SIGTERM when it has not gone
+  // after grace_ms.
+  void quit(int grace_ms = 5000);
+  bool connected() const { return sock_ >= 0; }
+  pid_t launcher_pid() const { return pid_; }
+
+  // ---- lines ------------------------------------------------------------
+  // Sends one line; lines holding a raw line break are refused (they would
+  // be two commands). Empty lines are not sent.
+  void send(std::string_view line);
+  void send(const std::vector<std::string>& lines);
+  // Every line in both directions, for logging: dir is '<' or '>'.
+  std::function<void(char dir, std::string_view line)> trace;
+  // Event lines by keyword: the first word of the line ("MENU", "NAV",
+  // "SYS", "DOWNLOAD", ...). The handler gets the text after the keyword
+  // and its blank. Several handlers may share a keyword.
+  void on(std::string keyword, LineHandler fn);
+  // Runs once the launcher has connected (lines may be sent from then on).
+  std::function<void()> on_connected;
+
+  // ---- page calls -------------------------------------------------------
+  void handle(std::string method, CallHandler fn);
+  // Events the pages may listen to, for the capability probe.
+  void declare_events(std::initializer_list<const char*> names);
+  // Delivers {event, data} to the page of a window ("main" or an id).
+  void emit(std::string_view window, std::string_view event, const Json& data);
+  void emit_all(std::string_view event, const Json& data);
+
+  // ---- requests ---------------------------------------------------------
+  // A request with a fresh id: make_line receives the id. The future
+  // resolves with the GOT answer.
+  Future ask(const std::function<std::string(std::string_view id)>& make_line);
+  Future get(std::string_view key);  // "windows", "win:<id>", "screens", ...
+
+  // Windows.
+  void title(std::string_view window, std::string_view text) { send(line::title(window, text)); }
+  void size(std::string_view window, int w, int h) { send(line::size(window, w, h)); }
+  void winop(std::string_view window, std::string_view op) { send(line::winop(window, op)); }
+  void open_window(const line::WindowSpec& w) { send(line::winopen(w)); }
+  void close_window(std::string_view id) { send(line::winclose(id)); }
+  void chrome(std::string_view window, const line::Chrome& c) { send(line::chrome(window, c)); }
+  void eval(std::string_view window, std::string_view script) { send(line::eval(window, script)); }
+  void reload() { send(line::reload()); }
+
+  // Menus and tray.
+  void set_menus(std::string_view window, const std::vector<line::Menu>& m) { send(line::menubar(window, m)); }
+  void set_tray(const line::Tray& t) { send(line::tray(t)); }
+  void remove_tray() { send(line::tray_remove()); }
+  void set_context_menu(const std::vector<line::MenuItem>& items) { send(line::context_menu(items)); }
+  void update_menu(std::string_view window, std::string_view id, std::optional<std::string> label,
+                   std::optional<bool> checked, std::optional<bool> enabled) {
+    send(line::menu_update(window, id, std::move(label), checked, enabled));
+  }
+
+  // Dialogs run by the backend itself (pages answer theirs with dialog()).
+  Future dialog(std::string_view op, const std::vector<std::string>& fields);
+  // Answers a page call with a dialog; the page's promise gets the result.
+  void dialog_for(const Call& c, std::string_view op, const std::vector<std::string>& fields) {
+    send(line::dlg(c.id, op, fields));
+  }
+
+  // Web content.
+  void nav_reply(std::string_view nav_id, std::string_view verdict) { send(line::navr(nav_id, verdict)); }
+  void popup_reply(std::string_view q_id, std::string_view verdict) { send(line::popupr(q_id, verdict)); }
+  void find_for(const Call& c, std::string_view text, bool fwd, bool mc) { send(line::find(c.id, text, fwd, mc)); }
+  void print(std::string_view window) { send(line::print(window)); }
+  Future pdf(std::string_view window, std::string_view path);
+  Future cookies(std::string_view op, const std::vector<std::string>& fields = {});
+  Future permission(bool request, std::string_view name);
+
+  // Desktop.
+  void clip_write(const line::ClipData& d) { send(line::clipwrite(d)); }
+  void clip_watch(int interval_ms) { send(line::clipwatch(interval_ms)); }
+  void notify(std::string_view id, std::string_view title, std::string_view body,
+              std::string_view subtitle = {}, bool sound = false,
+              const std::vector<line::NotifyAction>& actions = {}) {
+    send(line::notify(id, title, body, subtitle, sound, actions));
+  }
+  Future power(bool on, bool display, std::string_view reason);
+  Future secret(std::string_view op, std::string_view service, std::string_view account,
+                std::string_view value = {});
+  Future shell(std::string_view op, std::string_view target);
+  Future login_get();
+  Future login_set(bool enabled);
+  void badge(std::optional<long long> n) { send(line::badge(n)); }
+  void progress(std::optional<double> v) { send(line::progress(v)); }
+  void attention() { send(line::attention()); }
+  void app_icon(std::string_view path) { send(line::appicon(path)); }
+
+  // Audio.
+  void audio_filters(const std::vector<line::Filter>& chain) { send(line::audio_filters(chain)); }
+  void audio_balance(double v) { send(line::audio_balance(v)); }
+  Future sampler_load(std::string_view name, std::string_view path);
+  void sampler_play(int voice, std::string_view name, double gain = 1, double pan = 0,
+                    double rate = 1, bool loop = false) {
+    send(line::sampler_play(voice, name, gain, pan, rate, loop));
+  }
+  void sampler_stop_all() { send(line::sampler_stop_all()); }
+  Future audio_tap(bool app_scope, int interval_ms);
+  void audio_tap_stop() { send(line::audiotap_stop()); }
+  Future sound(std::string_view name_or_path);
+  Future say(std::string_view text, std::string_view voice = {}, double rate = 0);
+  void stop_speaking() { send(line::saystop()); }
+  Future voices();
+  void now_playing(const line::NowPlaying& np) { send(line::nowplaying(np)); }
+  void now_playing_clear() { send(line::nowplaying_clear()); }
+
+  // Input.
+  Future hotkey(std::string_view id, std::string_view combo);
+  void hotkey_remove(std::string_view id) { send(line::hkunreg(id)); }
+  Future keystroke(std::string_view combo);
+  Future mouse_track(std::string_view restore_token = {});
+  void mouse_track_stop() { send(line::mousetrack_stop()); }
+
+  // Capture and files.
+  Future capture();
+  Future pick_color();
+  Future thumbnail(std::string_view path, int size = 256);
+  Future search(std::string_view query);
+
+ private:
+  friend class Call;
+  struct Glib;
+  std::unique_ptr<Glib> g_;
+  int listen_fd_ = -1;
+  int sock_ = -1;
+  pid_t pid_ = -1;
+  std::optional<int> exit_status_;
+  std::string dir_, sock_path_;
+  LineFramer framer_;
+  unsigned long long next_id_ = 0;
+  std::map<std::string, Future, std::less<>> pending_;
+  std::map<std::string, std::vector<LineHandler>, std::less<>> line_handlers_;
+  std::map<std::string, CallHandler, std::less<>> call_handlers_;
+  std::set<std::string, std::less<>> events_;
+  bool quit_sent_ = false;
+
+  bool accept_one();
+  void read_ready();
+  void dispatch(std::string_view line);
+  void on_call_line(std::string_view rest);
+  Json capabilities(const Call& c) const;
+  void launcher_gone(int status);
+  void close_socket();
+  void cleanup_files();
+};
+
+}  // namespace ovalis
