@@ -31,15 +31,6 @@ namespace {
 
 bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-bool eventually(const std::function<bool()>& pred, int ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return pred();
-}
-
 // A child process with its standard input and output on pipes.
 struct Child {
   pid_t pid = -1;
@@ -238,8 +229,7 @@ class Desk : public testing::Test {
                                    {"DBUS_SYSTEM_BUS_ADDRESS", sys_addr_},
                                    {"OVALIS_POWER_SUPPLY_ROOT", ps_root_}}}));
     ASSERT_TRUE(b_->expect_prefix("SYS theme "));
-    xid_ = sh("xdotool search --sync --onlyvisible --name '^Desk Test$' | head -1");
-    while (!xid_.empty() && xid_.back() == '\n') xid_.pop_back();
+    if (unsigned long w = find_window({.name = "Desk Test"})) xid_ = std::to_string(w);
   }
   static void TearDownTestSuite() {
     if (b_) {

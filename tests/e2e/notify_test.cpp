@@ -17,23 +17,16 @@ using namespace e2e;
 
 namespace {
 
-bool eventually(const std::function<bool()>& pred, int ms = 8000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return pred();
-}
-
 std::mutex g_seen_mutex;
 std::vector<std::string> g_seen;  // printed Notify arguments, in order
 
-// Runs on the monitor connection's worker thread; keeps every message from
-// the rest of GDBus, since a monitor must never answer anything.
+// Runs on the monitor connection's worker thread. Method calls seen are
+// others' and kept from the rest of GDBus, since a monitor must never
+// answer anything.
 GDBusMessage* on_monitored(GDBusConnection*, GDBusMessage* msg, gboolean incoming, gpointer) {
-  if (incoming && g_dbus_message_get_message_type(msg) == G_DBUS_MESSAGE_TYPE_METHOD_CALL &&
-      g_strcmp0(g_dbus_message_get_member(msg), "Notify") == 0) {
+  if (!incoming || g_dbus_message_get_message_type(msg) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
+    return msg;
+  if (g_strcmp0(g_dbus_message_get_member(msg), "Notify") == 0) {
     GVariant* body = g_dbus_message_get_body(msg);
     gchar* text = body ? g_variant_print(body, TRUE) : g_strdup("");
     std::lock_guard<std::mutex> lock(g_seen_mutex);
@@ -86,35 +79,33 @@ class Notify : public testing::Test {
   // The arguments of the next Notify call the daemon received.
   static std::string next_notify() {
     std::string out;
-    eventually([&] {
+    eventually(
+        [&] {
       std::lock_guard<std::mutex> lock(g_seen_mutex);
       if (g_seen.empty()) return false;
       out = g_seen.front();
       g_seen.erase(g_seen.begin());
       return true;
-    });
+    },
+        8000);
     return out;
   }
   // The daemon's bubble windows on screen.
   static std::vector<std::string> bubbles() {
     std::vector<std::string> out;
-    std::string ids = xdo_search("--onlyvisible --class '[Nn]otification'");
-    size_t at = 0;
-    while (at < ids.size()) {
-      size_t nl = ids.find('\n', at);
-      std::string id = ids.substr(at, nl - at);
-      if (!id.empty()) out.push_back(id);
-      if (nl == std::string::npos) break;
-      at = nl + 1;
-    }
+    for (unsigned long w : find_windows(
+             {.res_name = "notification-daemon", .popups = true, .report = false}, 0))
+      out.push_back(std::to_string(w));
     return out;
   }
   static std::string one_bubble() {
     std::vector<std::string> list;
-    eventually([&] {
-      list = bubbles();
-      return list.size() == 1;
-    });
+    eventually(
+        [&] {
+          list = bubbles();
+          return list.size() == 1;
+        },
+        8000);
     return list.size() == 1 ? list[0] : "";
   }
   // Clicks at a point given from the bubble's top-left (negative: from its
@@ -130,7 +121,7 @@ class Notify : public testing::Test {
        " click 1");
   }
   static bool bubbles_gone() {
-    return eventually([] { return bubbles().empty(); });
+    return eventually([] { return bubbles().empty(); }, 8000);
   }
   static bool nothing_reported() {
     b_->send("GET fence windows");
