@@ -266,10 +266,17 @@ class Desk : public testing::Test {
     ASSERT_TRUE(c.start({"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i"},
                         file.c_str()));
     clip_owners_.push_back(c.pid);
-    ASSERT_TRUE(eventually([&] { return has(sh("xclip -selection clipboard -o -t TARGETS 2>/dev/null"), target); }));
+    // Served by xclip itself, not by the owner before it.
+    std::string want = file_bytes(file);
+    ASSERT_TRUE(eventually([&] { return paste(target) == want; }, 8000)) << target;
   }
   static std::string paste(const std::string& target) {
     return sh("xclip -selection clipboard -o -t '" + target + "' 2>/dev/null");
+  }
+  // Watching on or off, in effect before any later clipboard change.
+  static void watch(const char* line) {
+    b_->send(line);
+    get("windows");
   }
   static std::string write_file(const std::string& name, const std::string& text) {
     std::string path = dir_ + "/" + name;
@@ -307,7 +314,7 @@ std::vector<pid_t> Desk::clip_owners_;
 int Desk::seq_ = 0;
 
 TEST_F(Desk, ClipboardTextAndHtmlRoundTripWithTheSelfMarker) {
-  b_->send("CLIPWATCH 1");
+  watch("CLIPWATCH 1");
   other_app_copies(write_file("t.txt", "from xclip \xc3\xa9"), "UTF8_STRING");
   auto change = b_->expect_prefix("CLIPCHANGE ");
   ASSERT_TRUE(change);
@@ -382,7 +389,7 @@ TEST_F(Desk, ClipboardImagesKeepTheirPixels) {
 }
 
 TEST_F(Desk, ClipboardFileListsAndWatchingOff) {
-  b_->send("CLIPWATCH 1");
+  watch("CLIPWATCH 1");
   b_->send("CLIPWRITE \t\t\t\t/tmp/a b.txt\t\t/tmp/c\u00e9");
   ASSERT_TRUE(b_->expect_prefix("CLIPCHANGE "));
   std::string uris = paste("text/uri-list");
@@ -395,7 +402,7 @@ TEST_F(Desk, ClipboardFileListsAndWatchingOff) {
 
   // Not watching: the counter still moves, but nothing is reported.
   for (const char* off : {"CLIPWATCH 0", "CLIPWATCH abc"}) {
-    b_->send(off);
+    watch(off);
     std::string before = get("clipboard:count");
     b_->send("CLIPWRITE x\t\t\t");
     ASSERT_TRUE(eventually([&] { return get("clipboard:count") != before; }));
@@ -403,6 +410,36 @@ TEST_F(Desk, ClipboardFileListsAndWatchingOff) {
                     .empty())
         << off;
   }
+}
+
+// What a file manager and a browser put on the clipboard: several targets,
+// and the kind that wins among them.
+TEST_F(Desk, ClipboardKindsFromAnApplicationOfferingSeveralTargets) {
+  auto owns = [](std::vector<std::string> args) {
+    Child c;
+    args.insert(args.begin(), CLIP_OWNER_BIN);
+    EXPECT_TRUE(c.start(args));
+    EXPECT_TRUE(c.wait_for("owned", 10000));
+    clip_owners_.push_back(c.pid);
+  };
+  owns({"text/uri-list", write_file("u.txt", "file:///tmp/one%20two.txt\r\nhttps://example.org/x\r\n"),
+        "UTF8_STRING", write_file("u2.txt", "one two.txt")});
+  std::string j = get("clipboard");
+  EXPECT_TRUE(j.starts_with("{\"kind\":\"files\"")) << j;
+  EXPECT_TRUE(has(j, "\"text\":\"one two.txt\",\"html\":null,\"paths\":[\"/tmp/one two.txt\"],"
+                     "\"image\":null"))
+      << j;
+
+  std::string png = write_fixture_png(dir_ + "/b.png", 3, 2);
+  // Some programs hand HTML out as UTF-16.
+  std::string u16;
+  for (char ch : std::string("<img src=x>")) u16 += std::string{ch, '\0'};
+  owns({"image/png", png, "UTF8_STRING", write_file("alt.txt", "a picture"), "text/html",
+        write_file("h.html", u16)});
+  j = get("clipboard");
+  EXPECT_TRUE(j.starts_with("{\"kind\":\"image\"")) << j;
+  EXPECT_TRUE(has(j, "\"text\":\"a picture\",\"html\":\"<img src=x>\",\"paths\":[],")) << j;
+  EXPECT_TRUE(has(j, "\"imageSize\":{\"width\":3,\"height\":2}")) << j;
 }
 
 TEST_F(Desk, ClipboardReadsNestedInsideReadsAllAnswer) {
