@@ -501,6 +501,8 @@ TEST_F(Desk, PowerHoldsAndReleasesTheLocks) {
   EXPECT_TRUE(standin_.wait_all({"closed 3"}));
 }
 
+TEST_F(Desk, IdleTimeFromTheIdleMonitor) { EXPECT_EQ(get("idle"), R"({"seconds":12.3})"); }
+
 TEST_F(Desk, SleepAndWakeAreReported) {
   standin_.say("sleep 1");
   EXPECT_TRUE(b_->expect([](const std::string& l) { return l == "SYS sleep"; }));

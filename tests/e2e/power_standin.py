@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Stand-ins for the login manager (on a private bus that the launcher takes
-# for its system bus) and for the screen saver (on the session bus): a
-# headless test session has neither. Inhibit hands out the write end of a
+# for its system bus), the screen saver and GNOME's idle monitor (on the
+# session bus): a headless test session has none of them. The idle monitor
+# reports 12345 ms. Inhibit hands out the write end of a
 # real pipe, so the lock's lifetime is the descriptor's, as with logind.
 #
 # Prints one line per event on stdout: "ready", "inhibit <what> <who> <why>
@@ -30,6 +31,12 @@ SAVER = """
     <arg type="u" direction="out"/>
   </method>
   <method name="UnInhibit"><arg type="u" direction="in"/></method>
+</interface></node>
+"""
+
+IDLE = """
+<node><interface name="org.gnome.Mutter.IdleMonitor">
+  <method name="GetIdletime"><arg type="t" direction="out"/></method>
 </interface></node>
 """
 
@@ -74,6 +81,10 @@ def on_saver(conn, sender, path, iface, method, params, invocation):
         invocation.return_value(None)
 
 
+def on_idle(conn, sender, path, iface, method, params, invocation):
+    invocation.return_value(GLib.Variant("(t)", (12345,)))
+
+
 def on_stdin(source, cond):
     line = sys.stdin.readline()
     if not line:
@@ -107,6 +118,7 @@ system = Gio.DBusConnection.new_for_address_sync(
 own(system, "org.freedesktop.login1", "/org/freedesktop/login1", LOGIN1, on_login1)
 session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
 own(session, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", SAVER, on_saver)
+own(session, "org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", IDLE, on_idle)
 loop = GLib.MainLoop()
 GLib.io_add_watch(sys.stdin.fileno(), GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP, on_stdin)
 say("ready")
