@@ -79,16 +79,41 @@ gboolean on_popup_token_due(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
+// The engine first fills the window properties with the geometry the page
+// asked for, then replaces it with a frame it works out from the size of a
+// window that is not on screen yet, which comes out far too large. The
+// first geometry is the one the page meant.
+void on_popup_geometry(WebKitWindowProperties* props, GParamSpec*, gpointer) {
+  if (g_object_get_data(G_OBJECT(props), "ovalis-asked-geometry")) return;
+  auto* r = g_new0(GdkRectangle, 1);
+  webkit_window_properties_get_geometry(props, r);
+  g_object_set_data_full(G_OBJECT(props), "ovalis-asked-geometry", r, g_free);
+}
+
 void on_popup_ready_to_show(WebKitWebView* view, gpointer) {
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
   WebKitWindowProperties* props = webkit_web_view_get_window_properties(view);
   if (!GTK_IS_WINDOW(top) || !props) return;
   GdkRectangle r{};
-  webkit_window_properties_get_geometry(props, &r);
+  if (auto* asked = static_cast<GdkRectangle*>(g_object_get_data(G_OBJECT(props), "ovalis-asked-geometry")))
+    r = *asked;
+  else
+    webkit_window_properties_get_geometry(props, &r);
   // Tiny sizes are not worth honouring; the popup keeps its default then.
-  if (r.width >= 120 && r.height >= 90)
-    gtk_window_set_default_size(GTK_WINDOW(top), r.width, r.height);
+  // A verdict that came first has shown the window already; a default size
+  // no longer applies then.
+  if (r.width >= 120 && r.height >= 90) {
+    if (gtk_widget_get_mapped(top)) gtk_window_resize(GTK_WINDOW(top), r.width, r.height);
+    else gtk_window_set_default_size(GTK_WINDOW(top), r.width, r.height);
+  }
   if (r.x != 0 || r.y != 0) gtk_window_move(GTK_WINDOW(top), r.x, r.y);
+}
+
+// The page's title may arrive after its load finished; the window follows it.
+void on_popup_title(WebKitWebView* view, GParamSpec*, gpointer) {
+  const char* title = webkit_web_view_get_title(view);
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  if (title && *title && GTK_IS_WINDOW(top)) gtk_window_set_title(GTK_WINDOW(top), title);
 }
 
 void on_popup_close(WebKitWebView* view, gpointer) {
@@ -138,6 +163,9 @@ SecWin* build_popup_window(const std::string& id, WebKitWebView* opener) {
   }
   g_signal_connect(view, "ready-to-show", G_CALLBACK(on_popup_ready_to_show), nullptr);
   g_signal_connect(view, "close", G_CALLBACK(on_popup_close), nullptr);
+  g_signal_connect(view, "notify::title", G_CALLBACK(on_popup_title), nullptr);
+  g_signal_connect(webkit_web_view_get_window_properties(view), "notify::geometry",
+                   G_CALLBACK(on_popup_geometry), nullptr);
   return register_secwin(std::move(rec));
 }
 
