@@ -255,7 +255,8 @@ TEST(Showing, DebugOpenStartsWithAnInspectorWindow) {
   Backend b;
   ASSERT_TRUE(b.start({.env = {{"OVALIS_DEBUG", "open"}}}));
   ASSERT_TRUE(b.expect_prefix("NAV {\"window\":\"main\",\"kind\":\"finish\""));
-  EXPECT_EQ(visible_soon(b, 2), 2u);  // the main window and the detached inspector
+  // The main window and the detached inspector, which is slow to build.
+  EXPECT_EQ(visible_soon(b, 2, 20000), 2u);
   b.send("QUIT");
   EXPECT_EQ(b.wait_exit(), 0);
 }
