@@ -79,6 +79,12 @@ void handle_line(const std::string& line) {
     }
     case Cmd::PermChk:
     case Cmd::PermReq: do_perm(m.id, m.rest); return;
+    case Cmd::Find: do_find_line(m.rest); return;
+    case Cmd::StopFind: do_stopfind(m.rest); return;
+    case Cmd::Print: do_print(m.win); return;
+    case Cmd::Pdf: do_pdf(m.id, m.rest, "main"); return;
+    case Cmd::PdfAt: do_pdf_at(m.rest); return;
+    case Cmd::Cookies: do_cookies(m.id, m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
     case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
     case Cmd::HkReg: {
@@ -91,24 +97,15 @@ void handle_line(const std::string& line) {
     }
 
     // Page calls answered by features that are not part of this build.
-    case Cmd::Dlg:
-    case Cmd::Find: reject_call(m.rest, m.cmd); return;
+    case Cmd::Dlg: reject_call(m.rest, m.cmd); return;
 
     // Requests of features that are not part of this build.
     case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Sound: case Cmd::Secret:
-    case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb: case Cmd::Say:
+    case Cmd::Capture: case Cmd::Thumb: case Cmd::Say:
     case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
     case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;
-    case Cmd::PdfAt: {
-      // PDF@<win> <reqid> <path>
-      size_t sp = m.rest.find(' ');
-      if (sp == std::string_view::npos) return;
-      std::string_view after = m.rest.substr(sp + 1);
-      not_built(after.substr(0, after.find(' ')), Cmd::Pdf);
-      return;
-    }
     case Cmd::Sampler: {
       // Only a load ("<key> <verb>\t<name>\t<path>") answers.
       std::string_view r = m.rest;
