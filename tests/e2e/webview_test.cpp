@@ -54,6 +54,42 @@ bool focus_page(Backend* b, const std::string& title) {
   return false;
 }
 
+// A variable in the environment the web process was started with.
+std::optional<std::string> web_process_env(pid_t launcher, const std::string& name) {
+  pid_t web = -1;
+  eventually([&] { return (web = web_process_of(launcher)) > 0; }, 10000);
+  std::ifstream f("/proc/" + std::to_string(web) + "/environ");
+  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t at = 0;
+  while (at < all.size()) {
+    size_t end = all.find('\0', at);
+    std::string kv = all.substr(at, end - at);
+    if (kv.rfind(name + "=", 0) == 0) return kv.substr(name.size() + 1);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Under Wayland on NVIDIA's driver explicit sync is switched off, unless the
+// user chose a value. The Wayland socket here is a dead one, so the toolkit
+// falls back to the X display.
+TEST(WebView, ExplicitSyncIsOffOnNvidiaUnderWayland) {
+  std::string version = testing::TempDir() + "/nvidia-version";
+  std::ofstream(version) << "NVRM version: test\n";
+  auto run = [&](std::vector<std::pair<std::string, std::optional<std::string>>> env) {
+    env.push_back({"WAYLAND_DISPLAY", "ovalis-no-such-wayland"});
+    Backend* b = start_page({.env = env});
+    if (!b) return std::optional<std::string>("no launcher");
+    auto v = web_process_env(b->pid(), "__NV_DISABLE_EXPLICIT_SYNC");
+    stop_page(b);
+    return v;
+  };
+  EXPECT_EQ(run({{"OVALIS_TEST_NVIDIA_VERSION", version}}), "1");
+  EXPECT_EQ(run({{"OVALIS_TEST_NVIDIA_VERSION", version}, {"__NV_DISABLE_EXPLICIT_SYNC", "0"}}), "0");
+  EXPECT_EQ(run({{"OVALIS_TEST_NVIDIA_VERSION", version + ".absent"}}), std::nullopt);
+}
+
 TEST(WebView, MissingPageIsReportedAsAFailedLoad) {
   Backend b;
   ASSERT_TRUE(b.start({.target = "/nonexistent/dir/page.html"}));
