@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize-core demo clean test-asan test-repeat fuzz bench
+.PHONY: all deps build test sanitize-core demo deb clean test-asan test-repeat fuzz bench
 
 all: build
 
@@ -31,6 +31,12 @@ sanitize-core: deps
 
 demo: build
 	scripts/run-demo $(BUILD)
+
+# The Debian package (launcher, backend library, protocol guide, demo,
+# desktop entry template) in $(BUILD)/.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls -1 $(BUILD)/*.deb
 
 # The whole suite, end-to-end tests included, against a sanitized build.
 test-asan: deps

@@ -146,6 +146,27 @@ void usage(const char* argv0) {
   std::fprintf(stderr, "usage: %s [--tour <folder>] [--screenshot <png>]\n", argv0);
 }
 
+// An installed demo lives in <prefix>/bin beside the launcher, with its page
+// in <prefix>/share/ovalis/demo; a demo in the build tree uses the paths it
+// was built with.
+bool installed_paths(std::string& launcher, std::string& page_dir) {
+  gchar* self = g_file_read_link("/proc/self/exe", nullptr);
+  if (!self) return false;
+  gchar* bin = g_path_get_dirname(self);
+  std::string l = std::string(bin) + "/launcher";
+  std::string p = std::string(bin) + "/../share/ovalis/demo";
+  g_free(bin);
+  g_free(self);
+  if (!g_file_test(l.c_str(), G_FILE_TEST_IS_EXECUTABLE) ||
+      !g_file_test((p + "/index.html").c_str(), G_FILE_TEST_EXISTS))
+    return false;
+  launcher = l;
+  gchar* canon = g_canonicalize_filename(p.c_str(), nullptr);
+  page_dir = canon;
+  g_free(canon);
+  return true;
+}
+
 std::string absolute(std::string p) {
   if (p.empty() || p[0] == '/') return p;
   char* cwd = getcwd(nullptr, 0);
@@ -180,7 +201,9 @@ int main(int argc, char** argv) {
   }
 
   Demo d;
+  std::string launcher = OVALIS_DEMO_LAUNCHER;
   d.page_dir = OVALIS_DEMO_PAGE_DIR;
+  installed_paths(launcher, d.page_dir);
   if (const char* e = std::getenv("OVALIS_DEMO_PAGE_DIR"); e && *e) d.page_dir = e;
   d.page = d.page_dir + "/index.html";
   d.shots_dir = absolute(tour);
@@ -196,7 +219,7 @@ int main(int argc, char** argv) {
   install_panels(d);
 
   ovalis::LaunchOptions o;
-  o.launcher = OVALIS_DEMO_LAUNCHER;
+  o.launcher = launcher;
   if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) o.launcher = e;
   o.page = d.page;
   o.title = "ovalis demo";

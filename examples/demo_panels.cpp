@@ -90,7 +90,9 @@ void windows_panel(Demo& d) {
     w.width = int(c.num("width", 720));
     w.height = int(c.num("height", 480));
     w.parent = c.window;
-    d.b.open_window(w);
+    std::string l = line::winopen(w);
+    if (l.empty()) return c.fail("a window id may not hold blanks, quotes, backslashes, '@' or ':'");
+    d.b.send(l);
     c.resolve(obj({{"ok", true}, {"id", w.id}}));
   });
   b.handle("win.close", [&b](const Call& c) {

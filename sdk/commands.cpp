@@ -74,6 +74,15 @@ std::string size(std::string_view window, int width, int height) {
 std::string get(std::string_view id, std::string_view key) { return req("GET", id, one_line(key)); }
 
 std::string winopen(const WindowSpec& w) {
+  // The id ends up inside a quoted script literal in the new page and in
+  // the first word of later lines: refuse ids that could break out of
+  // either rather than open a window nobody can address safely.
+  if (w.id.empty() || w.id == "main") return {};
+  for (char c : w.id) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F || c == '\'' || c == '"' || c == '\\' || c == '@' || c == ':')
+      return {};
+  }
   std::vector<std::string> f(17);
   f[0] = w.id;
   f[1] = w.target;

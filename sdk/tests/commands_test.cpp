@@ -116,8 +116,13 @@ TEST(SdkLines, PlainFieldsNeverSplitOrBreakTheLine) {
   EXPECT_EQ(wf[14], "main");
   EXPECT_EQ(wf[16], "0");
 
-  // A window id with a blank cannot be addressed: no line at all.
+  // A window id with a blank cannot be addressed: no line at all. Nor is a
+  // window opened whose id could break out of the page's quoted literal.
   EXPECT_EQ(l::winop("a b", "zoom"), "");
+  for (const char* bad : {"", "main", "a'b", "a\\b", "a b", "a:1", "a@b"}) {
+    w.id = bad;
+    EXPECT_EQ(l::winopen(w), "") << bad;
+  }
 }
 
 TEST(SdkLines, MenusNestAndCarryFlags) {

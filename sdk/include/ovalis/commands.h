@@ -38,7 +38,7 @@ struct Chrome {
   std::optional<bool> menubar;
 };
 struct WindowSpec {
-  std::string id;  // not empty, not "main"
+  std::string id;  // not empty, not "main"; no blank, quote, backslash, '@' or ':'
   std::string target;  // URL or file path
   std::string title;
   int width = 0, height = 0;  // 0: the launcher's default
