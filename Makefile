@@ -67,8 +67,10 @@ fuzz: deps
 	done
 
 # Launcher against the bare engine; prints a table, writes build/bench.json.
+# Then the sampler's mixer and decoder on their own.
 bench: build
 	scripts/test-session $(BUILD)/bench/bench_main --rounds $(or $(ROUNDS),5) --json $(BUILD)/bench.json
+	$(BUILD)/bench/sampler_bench
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

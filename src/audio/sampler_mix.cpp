@@ -76,8 +76,19 @@ size_t smp_voice_start(SmpVoice* voices, uint64_t& serial, std::shared_ptr<SmpSo
 
 namespace {
 
-// Mixes one voice into out; false when the voice has ended.
-template <int Channels>
+// Gains within this of their target are set to it once a buffer is mixed.
+// Left alone, a gain gliding toward 0 sinks into denormal numbers, which
+// cost many times the normal arithmetic on every frame; the step is far
+// below anything audible.
+constexpr float kSmpSnap = 1e-6f;
+
+void snap(float& cur, float want) {
+  if (std::fabs(cur - want) < kSmpSnap) cur = want;
+}
+
+// Mixes one voice into out; false when the voice has ended. A voice whose
+// gains have settled skips the glide arithmetic (it would change nothing).
+template <int Channels, bool Glide>
 bool mix_voice(SmpVoice& v, float* out, uint32_t n) {
   const SmpSound& s = *v.sound;
   const float* smp = s.samples.data();
@@ -88,23 +99,34 @@ bool mix_voice(SmpVoice& v, float* out, uint32_t n) {
   const bool loop = v.loop;
   float ll = v.cur_ll, lr = v.cur_lr, rl = v.cur_rl, rr = v.cur_rr;
   const float wll = v.want_ll, wlr = v.want_lr, wrl = v.want_rl, wrr = v.want_rr;
+  // Below this position the next frame exists without wrapping: the common
+  // case, which needs no end checks.
+  const double inner_end = fframes - 1;
   bool alive = true;
   for (uint32_t i = 0; i < n; ++i) {
-    if (pos >= fframes) {
-      if (!loop) {
-        alive = false;
-        break;
+    int64_t j, k;
+    if (pos < inner_end) {
+      j = static_cast<int64_t>(pos);
+      k = j + 1;
+    } else {
+      if (pos >= fframes) {
+        if (!loop) {
+          alive = false;
+          break;
+        }
+        pos = std::fmod(pos, fframes);
       }
-      pos = std::fmod(pos, fframes);
+      j = static_cast<int64_t>(pos);
+      k = j + 1;
+      if (static_cast<uint64_t>(k) >= frames) k = loop ? 0 : j;
     }
-    uint64_t j = static_cast<uint64_t>(pos);
     float f = static_cast<float>(pos - static_cast<double>(j));
-    uint64_t k = j + 1;
-    if (k >= frames) k = loop ? 0 : j;
-    ll = (ll - wll) * kSmpGlide + wll;
-    lr = (lr - wlr) * kSmpGlide + wlr;
-    rl = (rl - wrl) * kSmpGlide + wrl;
-    rr = (rr - wrr) * kSmpGlide + wrr;
+    if constexpr (Glide) {
+      ll = (ll - wll) * kSmpGlide + wll;
+      lr = (lr - wlr) * kSmpGlide + wlr;
+      rl = (rl - wrl) * kSmpGlide + wrl;
+      rr = (rr - wrr) * kSmpGlide + wrr;
+    }
     if constexpr (Channels == 1) {
       float a = smp[j], b = smp[k];
       float x = a + (b - a) * f;
@@ -121,11 +143,22 @@ bool mix_voice(SmpVoice& v, float* out, uint32_t n) {
     pos += rate;
   }
   v.pos = pos;
-  v.cur_ll = ll;
-  v.cur_lr = lr;
-  v.cur_rl = rl;
-  v.cur_rr = rr;
+  if constexpr (Glide) {
+    snap(ll, wll);
+    snap(lr, wlr);
+    snap(rl, wrl);
+    snap(rr, wrr);
+    v.cur_ll = ll;
+    v.cur_lr = lr;
+    v.cur_rl = rl;
+    v.cur_rr = rr;
+  }
   return alive;
+}
+
+bool settled(const SmpVoice& v) {
+  return v.cur_ll == v.want_ll && v.cur_lr == v.want_lr && v.cur_rl == v.want_rl &&
+         v.cur_rr == v.want_rr;
 }
 
 }  // namespace
@@ -142,7 +175,9 @@ void smp_mix(SmpVoice* voices, size_t count, float master_target, float& master_
     }
     // The sound reference stays with the slot: freeing it here would put a
     // large deallocation on the real-time thread.
-    bool alive = v.sound->channels == 1 ? mix_voice<1>(v, out, n) : mix_voice<2>(v, out, n);
+    bool mono = v.sound->channels == 1;
+    bool alive = settled(v) ? (mono ? mix_voice<1, false>(v, out, n) : mix_voice<2, false>(v, out, n))
+                            : (mono ? mix_voice<1, true>(v, out, n) : mix_voice<2, true>(v, out, n));
     if (!alive) {
       v.active = false;
       continue;
@@ -155,5 +190,6 @@ void smp_mix(SmpVoice* voices, size_t count, float master_target, float& master_
     out[2 * i] *= m;
     out[2 * i + 1] *= m;
   }
+  snap(m, master_target);
   master_cur = m;
 }
