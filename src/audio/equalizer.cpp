@@ -6,6 +6,7 @@
 
 #include <glib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -79,11 +80,18 @@ gboolean eq_route_tick(gpointer) {
   return G_SOURCE_CONTINUE;
 }
 
+void eq_unroute_and_forget();
+
 // The child is reaped when it ends, and a pid that has been reaped is never
-// signalled again: by then it may belong to another process.
+// signalled again: by then it may belong to another process. A child that
+// ends by itself took the chain with it (the server went away, say), so the
+// streams go back to the default sink and the next list builds afresh.
 void on_pw_cli_exit(GPid pid, gint, gpointer) {
-  if (pid == g_eq_pid) g_eq_pid = 0;
   g_spawn_close_pid(pid);
+  if (pid != g_eq_pid) return;
+  g_eq_pid = 0;
+  std::fputs("ovalis: the equalizer's filter chain ended\n", stderr);
+  eq_unroute_and_forget();
 }
 
 void kill_child() {
@@ -97,6 +105,14 @@ void remove_timers() {
   g_eq_route_timer = 0;
   if (g_eq_push_timer) g_source_remove(g_eq_push_timer);
   g_eq_push_timer = 0;
+}
+
+void eq_unroute_and_forget() {
+  remove_timers();
+  if (!g_eq_sink.empty()) {
+    eq_route("");
+    g_eq_sink.clear();
+  }
 }
 
 }  // namespace
@@ -158,11 +174,7 @@ void do_audio_balance(std::string_view rest) {
 }
 
 void eq_stop() {
-  remove_timers();
-  if (!g_eq_sink.empty()) {
-    eq_route("");
-    g_eq_sink.clear();
-  }
+  eq_unroute_and_forget();
   kill_child();
   g_eq.clear();
 }
