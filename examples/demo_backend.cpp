@@ -68,7 +68,8 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.painted", "demo.winop", "demo.screens", "system.requirements",
     // the sound panel
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
-    "sampler.master", "audio.filters", "audio.balance"};
+    "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
+    "audio.balance"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
                                                     "screens", "menu"};
 // Window operations the demo page may ask for.
@@ -821,6 +822,31 @@ class Backend {
     }
     if (m == "sampler.stop") {
       send("SAMPLER STOP " + std::to_string(static_cast<int>(num_param(c, "id", 0))));
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.set") {
+      auto field = [&c](const char* k) {
+        const Json* v = param(c, k);
+        return v && v->is_number() ? num_text(v->num()) : std::string("_");
+      };
+      send("SAMPLER SET " + std::to_string(static_cast<int>(num_param(c, "id", 0))) + "\t" +
+           field("gain") + "\t" + field("pan") + "\t" + field("rate"));
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.unload") {
+      const Json* name = param(c, "name");
+      if (!name || !name->is_string()) return reject(c, "sampler.unload needs a name");
+      send("SAMPLER UNLOAD " + wire_field(name->str()));
+      return reply(c, true, ok);
+    }
+    if (m == "audio.filterSet") {
+      const Json* f = param(c, "filter");
+      auto n = [f](const char* k, double d) {
+        const Json* v = f ? f->get(k) : nullptr;
+        return v && v->is_number() ? v->num() : d;
+      };
+      send("AUDIOFILTERSET " + std::to_string(static_cast<int>(num_param(c, "index", -1))) + "\t" +
+           num_text(n("freq", 1000)) + "\t" + num_text(n("q", 1)) + "\t" + num_text(n("gain", 0)));
       return reply(c, true, ok);
     }
     if (m == "sampler.stopAll") {
