@@ -4,6 +4,7 @@
 #include "core/app.h"
 #include "core/dispatch.h"
 #include "core/wire.h"
+#include "input/input.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -80,15 +81,14 @@ void handle_line(const std::string& line) {
     case Cmd::PermChk:
     case Cmd::PermReq: do_perm(m.id, m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
-    case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
-    case Cmd::HkReg: {
-      // "HKREG <id> <rest>": the answer shape is the dispatcher's; the
-      // registration itself belongs to the hotkey feature.
-      size_t sp = m.rest.find(' ');
-      std::string_view id = m.rest.substr(0, sp);
-      got_unsupported(id, "global hotkeys are not available in this build");
+    case Cmd::Keystroke:
+      send_got(m.id, do_keystroke(m.rest) ? "{\"ok\":true,\"trusted\":true}"
+                                          : "{\"ok\":false,\"trusted\":false}");
       return;
-    }
+    case Cmd::HkReg: do_hkreg(m.rest); return;
+    case Cmd::HkUnreg: do_hkunreg(m.rest); return;
+    case Cmd::MouseTrack: mt_start(m.id, m.rest); return;
+    case Cmd::MouseTrackStop: do_mousetrack_stop(); return;
 
     // Page calls answered by features that are not part of this build.
     case Cmd::Dlg:
@@ -98,7 +98,6 @@ void handle_line(const std::string& line) {
     case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Sound: case Cmd::Secret:
     case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb: case Cmd::Say:
     case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
-    case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;
     case Cmd::PdfAt: {

@@ -19,6 +19,7 @@
 #include "core/app.h"
 #include "core/wire.h"
 #include "desktop/desktop.h"
+#include "input/input.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -64,6 +65,7 @@ void wire_features() {
   add_window_gone_hook(webview_window_gone);
   add_window_gone_hook(menus_window_gone);
   add_view_setup(nav_setup_view);
+  install_input_hooks();
   g_shutdown_hooks.remove_tray = remove_tray;
 }
 
