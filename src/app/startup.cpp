@@ -128,6 +128,7 @@ int run_normal(int argc, char** argv) {
 
   if (!g_windowless) build_main_window();
 
+  install_clipboard_observer();
   install_system_observers();
   // The signal sources go in before the theme line: a backend may signal as
   // soon as it has seen that line, and must then get the clean quit path

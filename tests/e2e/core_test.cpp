@@ -314,7 +314,7 @@ TEST_F(Core, MalformedAndUnknownLinesProduceNothing) {
 TEST_F(Core, EveryRequestIsAnsweredOnce) {
   std::vector<std::string> ids;
   std::vector<std::string> lines;
-  const char* reqs[] = {"SHELL", "LOGIN", "POWER", "SOUND", "SECRET", "COOKIES", "CAPTURE",
+  const char* reqs[] = {"SHELL", "LOGIN", "SOUND", "SECRET", "COOKIES", "CAPTURE",
                         "PDF", "THUMB", "SAY", "VOICES", "PICKCOLOR", "SPOTLIGHT", "AUDIOTAP"};
   int n = 100;
   for (const char* r : reqs) lines.push_back(std::string(r) + " " + std::to_string(++n) + " x");
@@ -323,17 +323,19 @@ TEST_F(Core, EveryRequestIsAnsweredOnce) {
   lines.push_back("HKREG 151 save\tctrl+s");
   lines.push_back("GET 152 something-new");
   lines.push_back("GET 153 idle");
+  lines.push_back("POWER 154 off");
   auto got = answers_to(lines);
-  ASSERT_EQ(got.size(), std::size(reqs) + 5);
+  ASSERT_EQ(got.size(), std::size(reqs) + 6);
+  const size_t k = std::size(reqs);
   for (size_t i = 0; i < std::size(reqs); ++i)
     EXPECT_EQ(got[i].rfind("GOT " + std::to_string(101 + i) + " {\"ok\":false,\"error\":", 0), 0u)
         << got[i];
-  const size_t k = std::size(reqs);
   EXPECT_EQ(got[k].rfind("GOT 150 {\"ok\":false", 0), 0u);
   EXPECT_EQ(got[k + 1].rfind("GOT k1 {\"ok\":false", 0), 0u);
   EXPECT_EQ(got[k + 2], "GOT 151 {\"ok\":true}");
   EXPECT_EQ(got[k + 3], "GOT 152 null");
   EXPECT_EQ(got[k + 4], "GOT 153 {\"seconds\":0.0}");
+  EXPECT_EQ(got[k + 5], "GOT 154 {\"ok\":true,\"active\":false}");
 }
 
 TEST_F(Core, EvalRunsUnescapedScriptAndTitleKeepsBlanks) {
