@@ -166,3 +166,30 @@ TEST_F(Input, MouseTrackingIsANoOpOnPlainX11) {
 }
 
 }  // namespace
+
+namespace {
+
+// An X11 client inside a Wayland session cannot read the pointer outside its
+// windows, so tracking goes to the portal even on X11. This desktop's portal
+// has no screen cast: the start must fail plainly, not hang or succeed.
+TEST(InputInsideWayland, ScreenCastWithoutPortalSupportFails) {
+  Backend* b = start_page({.extra_args = {"e2exwl", "300x200"},
+                           .env = {{"WAYLAND_DISPLAY", "ovalis-no-such-display"},
+                                   {"GDK_BACKEND", "x11"}}});
+  ASSERT_TRUE(b);
+  b->send("MOUSETRACK t1 ");
+  b->send("MOUSETRACK t2 ");
+  auto a1 = b->expect_prefix("GOT t1 ", 30000);
+  auto a2 = b->expect_prefix("GOT t2 ", 30000);
+  ASSERT_TRUE(a1 && a2);
+  EXPECT_TRUE(a1->starts_with(R"(GOT t1 {"ok":false,"code":"failed","message":")")) << *a1;
+  EXPECT_EQ(a1->substr(7), a2->substr(7));
+  // Nothing is left half started: the next request asks the portal again.
+  b->send("MOUSETRACK t3 ");
+  auto a3 = b->expect_prefix("GOT t3 ", 30000);
+  ASSERT_TRUE(a3);
+  EXPECT_EQ(a3->substr(7), a1->substr(7));
+  stop_page(b);
+}
+
+}  // namespace
