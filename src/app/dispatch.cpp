@@ -99,8 +99,11 @@ void handle_line(const std::string& line) {
       return;
     }
 
+    case Cmd::Dlg: do_dlg(m.rest); return;
+    case Cmd::NavR: do_navr(m.rest); return;
+    case Cmd::PopupR: do_popupr(m.rest); return;
+
     // Page calls answered by features that are not part of this build.
-    case Cmd::Dlg:
     case Cmd::Find: reject_call(m.rest, m.cmd); return;
 
     // Requests of features that are not part of this build.

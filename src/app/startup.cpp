@@ -64,6 +64,7 @@ void wire_features() {
   add_window_gone_hook(webview_window_gone);
   add_window_gone_hook(menus_window_gone);
   add_view_setup(nav_setup_view);
+  add_view_setup(nav_policy_setup_view);
   g_shutdown_hooks.remove_tray = remove_tray;
 }
 
@@ -121,6 +122,7 @@ int run_normal(int argc, char** argv) {
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");
   g_popup_mode = env_str("OVALIS_POPUPS");
+  downloads_install();
 
   connect_monitor_signals();
 
