@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "demo.h"
@@ -309,16 +311,31 @@ void audio_input_capture_panels(Demo& d) {
     c.resolve(kOk);
   });
   b.handle("app.voices", [&b](const Call& c) { c.resolve_with(b.voices()); });
+  // The page names filters by kind; the launcher's chain takes PipeWire
+  // filter-chain builtin labels, and a plain gain is "linear".
   b.handle("audio.filters", [&b](const Call& c) {
+    static const std::set<std::string, std::less<>> kBiquads = {
+        "peaking", "lowshelf", "highshelf", "lowpass", "highpass", "bandpass", "notch", "allpass"};
     std::vector<line::Filter> chain;
     if (const Json* f = c.param("filters"); f && f->is_array())
       for (auto& e : f->arr()) {
-        line::Filter x{e.str_or("type"), e.num_or("freq"), e.num_or("q", 0.707), e.num_or("gain"), {}};
+        std::string type = e.str_or("type");
+        bool gain_only = type == "gain";
+        if (!gain_only && !kBiquads.count(type)) continue;
+        line::Filter x{gain_only ? "linear" : "bq_" + type, e.num_or("freq", 1000), e.num_or("q", 1),
+                       e.num_or("gain", gain_only ? 1 : 0), {}};
         if (const Json* r = e.get("gainR"); r && r->is_number()) x.gain_r = r->num();
         chain.push_back(x);
       }
     b.audio_filters(chain);
     c.resolve(obj({{"ok", true}, {"filters", double(chain.size())}}));
+  });
+  b.handle("audio.filterSet", [&b](const Call& c) {
+    const Json* f = c.param("filter");
+    Json patch = f ? *f : Json(ovalis::JsonObject{});
+    b.send(line::audio_filter_set(int(c.num("index", -1)), patch.num_or("freq", 1000),
+                                  patch.num_or("q", 1), patch.num_or("gain", 0)));
+    c.resolve(kOk);
   });
   b.handle("audio.balance", [&b](const Call& c) {
     b.audio_balance(c.num("value"));
@@ -344,8 +361,31 @@ void audio_input_capture_panels(Demo& d) {
   b.handle("sampler.play", [&b](const Call& c) {
     static int voice = 0;
     int id = ++voice;
-    b.sampler_play(id, c.str("name"), c.num("vol", 1), c.num("pan"), c.num("rate", 1), c.flag("loop"));
-    c.resolve(obj({{"ok", true}, {"voice", id}}));
+    double gain = c.num("vol", c.num("gain", 1));
+    b.sampler_play(id, c.str("name"), gain, c.num("pan"), c.num("rate", 1), c.flag("loop"));
+    c.resolve(obj({{"ok", true}, {"id", id}}));
+  });
+  b.handle("sampler.set", [&b](const Call& c) {
+    auto opt = [&c](const char* k) -> std::optional<double> {
+      const Json* v = c.param(k);
+      if (v && v->is_number()) return v->num();
+      return std::nullopt;
+    };
+    auto gain = opt("vol");
+    b.send(line::sampler_set(int(c.num("id")), gain ? gain : opt("gain"), opt("pan"), opt("rate")));
+    c.resolve(kOk);
+  });
+  b.handle("sampler.stop", [&b](const Call& c) {
+    b.send(line::sampler_stop(int(c.num("id"))));
+    c.resolve(kOk);
+  });
+  b.handle("sampler.master", [&b](const Call& c) {
+    b.send(line::sampler_master(c.num("value", 1)));
+    c.resolve(kOk);
+  });
+  b.handle("sampler.unload", [&b](const Call& c) {
+    b.send(line::sampler_unload(c.str("name")));
+    c.resolve(kOk);
   });
   b.handle("sampler.stopAll", [&b](const Call& c) {
     b.sampler_stop_all();
