@@ -748,3 +748,19 @@ TEST_F(NavAsk, LeavePageConfirmation) {
   b.send("NAVR " + qid_of(*navq) + " allow");
   EXPECT_TRUE(finished(b, away));
 }
+
+// A dialog nobody answers does not keep the program from quitting.
+TEST(NavQuit, QuitClosesOpenDialogs) {
+  Options o;
+  o.extra_args = {"NavQuit"};
+  Backend* b = start_page(o);
+  ASSERT_TRUE(b);
+  WindowQuery q;
+  q.pid = b->pid();
+  q.name = "NavQuit";
+  unsigned long main_xid = find_window(q);
+  std::string id = start_call(*b, "c");
+  b->send("DLG " + id + " confirm\tStill there?");
+  ASSERT_NE(active_dialog(main_xid), 0u);
+  stop_page(b);
+}
