@@ -78,11 +78,14 @@ const std::set<std::string, std::less<>> kCalls = {
     // desktop services, carried out by the launcher
     "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
     "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
-    "power.prevent", "power.allow"};
+    "power.prevent", "power.allow",
+
+    // the web content panel
+    "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu", "clipboard-change",
-                                                    "notification-click",
-                                                    "notification-action", "hotkey"};
+                                                    "screens", "menu", "hotkey", "download",
+                                                    "popup", "clipboard-change", "notification-click",
+                                                    "notification-action"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -560,6 +563,9 @@ class Backend {
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
+    if (l.starts_with("NAVQ ") || l.starts_with("POPUPQ ")) return on_question(l);
+    if (l.starts_with("DOWNLOAD ")) return forward_event("download", l.substr(9));
+    if (l.starts_with("POPUP ")) return forward_event("popup", l.substr(6));
     if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
     if (l.starts_with("CLIPCHANGE ")) return on_clipchange(l.substr(11));
     if (l.starts_with("NOTIFYCLICK "))
@@ -702,6 +708,35 @@ class Backend {
     return true;
   }
 
+  // Every page may go anywhere and every popup opens in a window of its own.
+  void on_question(std::string_view l) {
+    bool nav = l.starts_with("NAVQ ");
+    std::string_view rest = l.substr(nav ? 5 : 7);
+    std::string_view id = rest.substr(0, rest.find(' '));
+    send(std::string(nav ? "NAVR " : "POPUPR ") + std::string(id) + (nav ? " allow" : " window"));
+  }
+
+  void forward_event(std::string_view event, std::string_view json) {
+    if (auto v = json_parse(json)) emit_to_ready(event, *v);
+  }
+
+  // "dialog.*": the launcher shows the dialog and answers the page itself.
+  void on_dialog(const PageCall& c) {
+    auto text = [&](std::string_view key) {
+      const Json* v = param(c, key);
+      return v && v->is_string() ? one_line(v->str()) : std::string();
+    };
+    std::string types;
+    if (const Json* t = param(c, "types"); t && t->is_array())
+      for (auto& e : t->arr())
+        if (e.is_string()) types += (types.empty() ? "" : ",") + one_line(e.str());
+    std::string op;
+    if (c.method == "dialog.openFile") op = "open\t" + types;
+    else if (c.method == "dialog.saveFile") op = "save\t" + types + "\t" + text("name") + "\tdownloads";
+    else op = "confirm\t" + text("message") + "\t" + text("detail");
+    send("DLG " + c.call_id + " " + op);
+  }
+
   void on_nav(std::string_view rest) {
     auto v = json_parse(rest);
     if (!v) return;
@@ -807,6 +842,7 @@ class Backend {
     }
     if (m == "system.requirements") return reply(c, true, requirements());
     if (on_desktop_call(c)) return;
+    if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
@@ -1144,6 +1180,8 @@ int main(int argc, char** argv) {
   std::string launcher = OVALIS_DEMO_LAUNCHER;
   if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) launcher = e;
   std::string page = std::string(OVALIS_DEMO_PAGE_DIR) + "/index.html";
+  // Popups open in windows of their own, which the demo then allows.
+  setenv("OVALIS_POPUPS", "window", 0);
 
   Backend backend(launcher, page, shot);
   return backend.run();

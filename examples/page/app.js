@@ -197,6 +197,39 @@
   $('#sound-balance').addEventListener('change', () =>
     run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
 
+  // ---- web content panel ---------------------------------------------------
+
+  const content = {
+    open: () => run('dialog.openFile()', () => ovalis.dialog.openFile({ types: ['txt', 'md'] })),
+    save: () => run('dialog.saveFile()', () =>
+      ovalis.dialog.saveFile({ types: ['txt'], name: 'notes' })),
+    confirm: () => run('dialog.confirm()', () =>
+      ovalis.dialog.confirm('Keep going?', 'The answer comes back to the page.')),
+    popup: () => {
+      const w = window.open(location.href.split('?')[0] + '?popup', '', 'width=640,height=480');
+      log('info', 'window.open()', w ? 'opened' : 'blocked');
+    },
+    download: () => {
+      const blob = new Blob(['Saved by the ovalis demo at ' + new Date().toISOString() + '\n'],
+                            { type: 'text/plain' });
+      const a = document.createElement('a');
+      a.href = URL.createObjectURL(blob);
+      a.download = 'demo-note.txt';
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+      setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+    },
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-content]');
+    if (btn && content[btn.dataset.content]) content[btn.dataset.content]();
+  });
+  ovalis.api.on('download', (d) => {
+    if (d.state !== 'progress') log(d.state === 'failed' ? 'err' : 'info', 'download ' + d.state, d.path || d.filename);
+  });
+  ovalis.api.on('popup', (p) => log('info', 'popup ' + p.action, p.url));
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {
