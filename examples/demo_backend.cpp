@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cmath>
 #include <chrono>
@@ -73,9 +74,12 @@ const std::set<std::string, std::less<>> kCalls = {
     // the tools panel
     "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
     "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
-    "app.spotlight"};
+    "app.spotlight",
+    // the input panel
+    "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
+    "app.mouseTracking.start", "app.mouseTracking.stop"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu"};
+                                                    "screens", "menu", "hotkey"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -189,6 +193,9 @@ class Backend {
 
   bool dark_ = false;
   bool show_ticks_ = true;
+  // Page calls waiting for the launcher's "GOT" to a request sent for them.
+  std::map<std::string, PageCall, std::less<>> via_launcher_;
+  long long via_seq_ = 0;
   Json windows_;  // the answer to "GET 1 windows", null until it arrives
   Json screens_;  // the answer to "GET 2 screens"
   std::set<std::string, std::less<>> ready_windows_;  // pages whose handlers are in place
@@ -543,6 +550,8 @@ class Backend {
     if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
     if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
     if (l == "TRAYCLICK") return send("WINOP show");
+    if (l.starts_with("HOTKEY "))
+      return emit_to_ready("hotkey", Json(JsonObject{{"id", Json(std::string(l.substr(7)))}}));
     if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
@@ -577,6 +586,11 @@ class Backend {
     }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
+    if (auto it = via_launcher_.find(rest.substr(0, sp)); it != via_launcher_.end()) {
+      PageCall c = std::move(it->second);
+      via_launcher_.erase(it);
+      return reply(c, true, *v);
+    }
     if (rest.substr(0, sp) == "2") {
       screens_ = *v;
       return emit_to_ready("screens", Json(JsonObject{{"screens", screens_}}));
@@ -708,6 +722,7 @@ class Backend {
         m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
         m == "app.spotlight")
       return on_tool(c);
+    if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
     reject(c, "unknown method " + m);
@@ -956,6 +971,40 @@ class Backend {
       }
       send(line);
       return reply(c, true, ok);
+    }
+    reject(c, "unknown method " + m);
+  }
+
+  // Hotkeys, keystrokes and the pointer: each becomes a launcher request
+  // whose answer goes back to the page as it is.
+  void ask_launcher(const PageCall& c, const std::string& kw, const std::string& rest) {
+    std::string key = "in" + std::to_string(++via_seq_);
+    via_launcher_.emplace(key, c);
+    send(kw + " " + key + " " + rest);
+  }
+
+  void on_input(const PageCall& c) {
+    auto text = [&](std::string_view key) {
+      const Json* v = param(c, key);
+      return v && v->is_string() ? v->str() : std::string();
+    };
+    const std::string& m = c.method;
+    auto flat = [](std::string s) {
+      for (char& ch : s)
+        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+      return s;
+    };
+    if (m == "hotkey.register") return ask_launcher(c, "HKREG", flat(text("id")) + "\t" + flat(text("combo")));
+    if (m == "hotkey.unregister") {
+      send("HKUNREG " + flat(text("id")));
+      return reply(c, true, Json());
+    }
+    if (m == "app.keystroke") return ask_launcher(c, "KEYSTROKE", flat(text("combo")));
+    if (m == "app.mouse") return ask_launcher(c, "GET", "mouse");
+    if (m == "app.mouseTracking.start") return ask_launcher(c, "MOUSETRACK", "");
+    if (m == "app.mouseTracking.stop") {
+      send("MOUSETRACK STOP");
+      return reply(c, true, Json());
     }
     reject(c, "unknown method " + m);
   }

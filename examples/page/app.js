@@ -322,6 +322,44 @@
     host.appendChild(card);
   });
 
+  // Input: a global hotkey, a synthetic keystroke and the pointer position,
+  // with pointer tracking for desktops that hide the pointer (Wayland).
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'input';
+    const h = document.createElement('h2');
+    h.textContent = 'Input';
+    const combo = document.createElement('input');
+    combo.value = 'ctrl+shift+h';
+    combo.setAttribute('aria-label', 'key combination');
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('p');
+    out.className = 'muted small';
+    out.textContent = 'Hotkey presses show up here.';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    ovalis.hotkey.on((id) => { out.textContent = 'hotkey pressed: ' + id; });
+    button('Register hotkey', () => run('hotkey.register()', () => ovalis.hotkey.register('demo', combo.value)));
+    button('Unregister', () => run('hotkey.unregister()', () => ovalis.hotkey.unregister('demo')));
+    button('Send as keystroke', () => run('app.keystroke()', () => ovalis.app.keystroke(combo.value)));
+    button('Pointer', () => run('app.mousePosition()', async () => {
+      const p = await ovalis.app.mousePosition();
+      if (p) out.textContent = `pointer at ${p.x}, ${p.y}` + (p.window && p.window.inside ? ' (over this window)' : '');
+      return p;
+    }));
+    button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
+    button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
+    card.append(h, combo, buttons, out);
+    host.appendChild(card);
+  });
+
   // ---- start-up ------------------------------------------------------------
 
   (async () => {
