@@ -72,6 +72,10 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the tools panel
+    "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
+    "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
+    "app.spotlight",
     // the input panel
     "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
     "app.mouseTracking.start", "app.mouseTracking.stop",
@@ -187,6 +191,8 @@ class Backend {
  private:
   std::string launcher_, page_, shot_path_;
   std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  std::map<std::string, PageCall> tool_calls_;  // tools panel requests waiting for their GOT
+  int tool_seq_ = 0;
   int smp_seq_ = 0, smp_voice_ = 0;
   std::string dir_, sock_path_;
   int listen_fd_ = -1;
@@ -602,6 +608,11 @@ class Backend {
       const Json* err = v ? v->get("error") : nullptr;
       return reject(c, err && err->is_string() ? err->str() : "the sound did not load");
     }
+    if (auto it = tool_calls_.find(std::string(rest.substr(0, sp))); it != tool_calls_.end()) {
+      PageCall c = it->second;
+      tool_calls_.erase(it);
+      return on_tool_answer(c, json_parse(rest.substr(sp + 1)));
+    }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
     if (auto it = via_launcher_.find(rest.substr(0, sp)); it != via_launcher_.end()) {
@@ -845,6 +856,10 @@ class Backend {
     if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
+    if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
+        m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
+        m == "app.spotlight")
+      return on_tool(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
@@ -942,6 +957,60 @@ class Backend {
     char b[32];
     std::snprintf(b, sizeof b, "%.6g", v);
     return b;
+  }
+
+  // ---- tools panel: secrets, shell, login item, capture, search ----------
+
+  std::string str_param(const PageCall& c, std::string_view key) {
+    const Json* v = param(c, key);
+    return v && v->is_string() ? wire_field(v->str()) : "";
+  }
+
+  void on_tool(const PageCall& c) {
+    const std::string& m = c.method;
+    std::string key = "tool" + std::to_string(++tool_seq_);
+    std::string line;
+    // The demo keeps its secrets under its own service name.
+    if (m == "secrets.get") line = "SECRET " + key + " get\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "secrets.set")
+      line = "SECRET " + key + " set\tovalis-demo\t" + str_param(c, "key") + "\t" +
+             str_param(c, "value");
+    else if (m == "secrets.delete") line = "SECRET " + key + " del\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "shell.open") line = "SHELL " + key + " open\t" + str_param(c, "target");
+    else if (m == "shell.reveal") line = "SHELL " + key + " reveal\t" + str_param(c, "path");
+    else if (m == "shell.trash") line = "SHELL " + key + " trash\t" + str_param(c, "path");
+    else if (m == "login.get") line = "LOGIN " + key + " get";
+    else if (m == "login.set") {
+      const Json* on = param(c, "enabled");
+      line = "LOGIN " + key + " set " + (on && on->is_bool() && std::get<bool>(on->v) ? "1" : "0");
+    } else if (m == "app.captureScreen") line = "CAPTURE " + key;
+    else if (m == "app.pickColor") line = "PICKCOLOR " + key;
+    else if (m == "app.thumbnail") {
+      const Json* size = param(c, "size");
+      line = "THUMB " + key + " " + str_param(c, "path") +
+             (size && size->is_number() ? "\t" + std::to_string(static_cast<int>(size->num())) : "");
+    } else if (m == "app.spotlight") line = "SPOTLIGHT " + key + " " + str_param(c, "query");
+    else return reject(c, "unknown method " + m);
+    tool_calls_[key] = c;
+    send(line);
+  }
+
+  // The launcher's answer, shaped the way the page API promises it.
+  void on_tool_answer(const PageCall& c, const std::optional<Json>& v) {
+    if (!v) return reject(c, "no answer");
+    const Json* ok = v->get("ok");
+    if (!ok || !ok->is_bool() || !std::get<bool>(ok->v)) {
+      const Json* err = v->get("error");
+      return reject(c, err && err->is_string() ? err->str() : "unsupported here");
+    }
+    const std::string& m = c.method;
+    const Json* field = m == "secrets.get"     ? v->get("value")
+                        : m == "app.pickColor"  ? v->get("color")
+                        : m == "app.spotlight"  ? v->get("paths")
+                        : m.starts_with("login.") ? v->get("status")
+                                                  : nullptr;
+    if (field) return reply(c, true, *field);
+    reply(c, true, *v);
   }
 
   void on_sound(const PageCall& c) {

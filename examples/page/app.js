@@ -230,6 +230,45 @@
   });
   ovalis.api.on('popup', (p) => log('info', 'popup ' + p.action, p.url));
 
+  // ---- tools panel ---------------------------------------------------------
+
+  let lastCapture = null;
+  const tools = {
+    capture: () => run('app.captureScreen()', async () => {
+      lastCapture = await ovalis.app.captureScreen();
+      return lastCapture;
+    }),
+    thumb: () => run('app.thumbnail(capture, 128)', async () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      const t = await ovalis.app.thumbnail(lastCapture.path, 128);
+      const img = $('#tools-thumb');
+      img.src = 'file://' + t.path;
+      img.hidden = false;
+      return t;
+    }),
+    reveal: () => run('app.shell.reveal(capture)', () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      return ovalis.app.shell.reveal(lastCapture.path);
+    }),
+    pick: () => run('app.pickColor()', async () => {
+      const color = await ovalis.app.pickColor();
+      if (color) $('#tools-color').style.background = color;
+      return color;
+    }),
+    search: () => run('app.spotlight()', () => ovalis.app.spotlight(value('#tools-query'))),
+    'secret-set': () => run("app.secrets.set('demo')", () =>
+      ovalis.app.secrets.set('demo', value('#tools-secret'))),
+    'secret-get': () => run("app.secrets.get('demo')", () => ovalis.app.secrets.get('demo')),
+    'secret-del': () => run("app.secrets.delete('demo')", () => ovalis.app.secrets.delete('demo')),
+    'login-get': () => run('app.launchAtLogin.get()', () => ovalis.app.launchAtLogin.get()),
+    'login-on': () => run('app.launchAtLogin.set(true)', () => ovalis.app.launchAtLogin.set(true)),
+    'login-off': () => run('app.launchAtLogin.set(false)', () => ovalis.app.launchAtLogin.set(false)),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-tool]');
+    if (btn && tools[btn.dataset.tool]) tools[btn.dataset.tool]();
+  });
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {
