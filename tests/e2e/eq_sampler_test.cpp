@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -111,16 +112,20 @@ class Recorder {
     std::memcpy(s.data(), b.data(), s.size() * 4);
     return s;
   }
-  // Mean absolute level of each side over the last ms of the recording.
+  // Median absolute level of each side over the last ms of the recording;
+  // the median ignores the odd gap a loaded machine leaves in the stream.
   std::pair<double, double> level(int ms = 100) const {
     std::vector<float> s = samples();
     size_t frames = s.size() / 2, n = std::min<size_t>(frames, 48 * ms);
-    double l = 0, r = 0;
-    for (size_t i = frames - n; i < frames; ++i) {
-      l += std::fabs(s[2 * i]);
-      r += std::fabs(s[2 * i + 1]);
+    if (!n) return {0.0, 0.0};
+    std::vector<float> l(n), r(n);
+    for (size_t i = 0; i < n; ++i) {
+      l[i] = std::fabs(s[2 * (frames - n + i)]);
+      r[i] = std::fabs(s[2 * (frames - n + i) + 1]);
     }
-    return n ? std::pair{l / n, r / n} : std::pair{0.0, 0.0};
+    std::nth_element(l.begin(), l.begin() + n / 2, l.end());
+    std::nth_element(r.begin(), r.begin() + n / 2, r.end());
+    return {l[n / 2], r[n / 2]};
   }
   // Waits until the recent level satisfies ok.
   bool wait_level(const std::function<bool(double, double)>& ok, int ms = 8000) const {
