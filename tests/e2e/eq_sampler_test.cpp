@@ -23,7 +23,7 @@ namespace {
 
 // A name made to break out of shell words, awk patterns and regexes.
 std::string hostile_name(const std::string& marker) {
-  return "ov'q$(touch " + marker + ")`touch " + marker + "`;|.*";
+  return "ov'q\"$(touch " + marker + ")`touch " + marker + "`;|.*";
 }
 
 bool poll(const std::function<bool()>& ok, int ms = 8000) {
@@ -261,7 +261,9 @@ TEST_F(EqSampler, ChainLoadsRoutesAndRetunesWithoutRestart) {
   // Two other streams: one named as the application, one decoy that a
   // pattern match on the hostile name would also catch.
   sox("-n -r 48000 -c 2 " + file("long.wav") + " synth 60 sine 0");
-  std::string app_props = "{ \"node.name\": \"" + *app_id_ + "\" }";
+  std::string quoted;
+  for (char c : *app_id_) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+  std::string app_props = "{ \"node.name\": \"" + quoted + "\" }";
   pid_t app = spawn({"pw-play", "--properties", app_props, file("long.wav")});
   pid_t decoy = spawn({"pw-play", "--properties", "{ \"node.name\": \"decoy\" }", file("long.wav")});
   ASSERT_TRUE(poll([&] { return !node_id(*app_id_).empty() && !node_id("decoy").empty(); }));
