@@ -1,5 +1,6 @@
 // handle_line: every backend line arrives here on the main thread, in order.
 #include "app/root.h"
+#include "audio/audio.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/dispatch.h"
@@ -90,14 +91,23 @@ void handle_line(const std::string& line) {
       return;
     }
 
+    case Cmd::AudioTap: do_audiotap(m.id, m.rest); return;
+    case Cmd::AudioTapStop: tap_stop(); return;
+    case Cmd::Sound: do_sound(m.id, m.rest); return;
+    case Cmd::Say: do_say(m.id, m.rest); return;
+    case Cmd::SayStop: do_saystop(); return;
+    case Cmd::Voices: do_voices(m.id); return;
+    // The keyword, one separator character, then the payload.
+    case Cmd::NowPlaying: do_nowplaying(m.rest.size() > 1 ? m.rest.substr(1) : ""); return;
+
     // Page calls answered by features that are not part of this build.
     case Cmd::Dlg:
     case Cmd::Find: reject_call(m.rest, m.cmd); return;
 
     // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Sound: case Cmd::Secret:
-    case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb: case Cmd::Say:
-    case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
+    case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Secret:
+    case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb:
+    case Cmd::PickColor: case Cmd::Spotlight:
     case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;

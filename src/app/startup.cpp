@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "audio/audio.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/wire.h"
@@ -65,6 +66,7 @@ void wire_features() {
   add_window_gone_hook(menus_window_gone);
   add_view_setup(nav_setup_view);
   g_shutdown_hooks.remove_tray = remove_tray;
+  g_shutdown_hooks.tap_stop = tap_stop;
 }
 
 }  // namespace
