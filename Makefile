@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize-core demo clean test-asan fuzz bench
+.PHONY: all deps build test sanitize-core demo clean test-asan test-repeat fuzz bench
 
 all: build
 
@@ -37,6 +37,19 @@ test-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOVALIS_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	$(ASAN_ENV) scripts/test-session ctest --test-dir build-asan --output-on-failure
+
+# The end-to-end suite ROUNDS times (default 5), each round in a fresh test
+# session; prints how many rounds each test failed. SANITIZE=1 repeats the
+# sanitized build instead.
+test-repeat: deps
+ifeq ($(SANITIZE),1)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOVALIS_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j $(JOBS)
+	$(ASAN_ENV) scripts/test-repeat --rounds $(or $(ROUNDS),5) --build build-asan
+else
+	$(MAKE) build
+	scripts/test-repeat --rounds $(or $(ROUNDS),5) --build $(BUILD)
+endif
 
 # Runs every libFuzzer target for FUZZ_SECONDS each (clang, ASan, UBSan).
 # New inputs go to build-fuzz/corpus-<target>; the checked-in corpus seeds them.

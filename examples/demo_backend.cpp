@@ -63,7 +63,7 @@ const std::set<std::string, std::less<>> kCalls = {
     "client.hello", "client.capabilities", "theme.get",    "store.get",   "store.set",
     "store.delete", "store.all",           "win.setTitle", "win.setSize", "win.getState",
     "log",          "quit",                "demo.echo",    "demo.time",   "demo.ready",
-    "demo.painted", "demo.winop", "demo.screens"};
+    "demo.painted", "demo.winop", "demo.screens", "system.requirements"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
                                                     "screens", "menu"};
 // Window operations the demo page may ask for.
@@ -673,9 +673,51 @@ class Backend {
       reply(c, true, Json(JsonObject{{"ok", Json(true)}}));
       return send_quit();
     }
+    if (m == "system.requirements") return reply(c, true, requirements());
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
     reject(c, "unknown method " + m);
+  }
+
+  static bool on_path(const std::string& tool) {
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "/usr/bin:/bin";
+    while (!rest.empty()) {
+      size_t colon = rest.find(':');
+      std::string dir(rest.substr(0, colon));
+      rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+      if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0) return true;
+    }
+    return false;
+  }
+
+  // The system tools the desktop features lean on, checked on PATH now.
+  static Json requirements() {
+    struct Need {
+      const char* id;
+      const char* feature;
+      const char* tool;
+      const char* package;
+    };
+    static const Need needs[] = {
+        {"audio.eq", "Equalizer", "pw-cli", "pipewire-bin"},
+        {"speech", "Speech", "spd-say", "speech-dispatcher"},
+        {"search", "File search", "plocate", "plocate"},
+        {"clipboard.images", "Clipboard images", "xclip", "xclip"},
+    };
+    JsonArray list;
+    for (const Need& n : needs) {
+      bool found = on_path(n.tool);
+      JsonObject e{{"id", Json(n.id)},
+                   {"feature", Json(n.feature)},
+                   {"ok", Json(found)},
+                   {"detail", Json(std::string(found ? "found " : "needs ") + n.tool)}};
+      if (!found)
+        e.emplace_back("install", Json(JsonObject{{"manager", Json("apt")},
+                                                  {"packages", Json(JsonArray{Json(n.package)})}}));
+      list.push_back(Json(std::move(e)));
+    }
+    return Json(JsonObject{{"requirements", Json(std::move(list))}});
   }
 
   Json capabilities(const PageCall& c) {

@@ -192,6 +192,72 @@
   // entry builds its card into #more-sections once the page is ready.
   const sections = [];
 
+  // System and audio: what the page can learn about its platform, and a
+  // filter chain built in the page's own Web Audio graph.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'system';
+    const h = document.createElement('h2');
+    h.textContent = 'System & audio';
+    const os = document.createElement('p');
+    os.className = 'muted small';
+    os.textContent = 'os(): ' + ovalis.system.os();
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('ul');
+    out.className = 'mini-list';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    const list = (rows) => {
+      out.textContent = '';
+      for (const r of rows) {
+        const li = document.createElement('li');
+        li.textContent = r;
+        out.appendChild(li);
+      }
+    };
+    button('Requirements', () => run('system.requirements()', async () => {
+      const r = await ovalis.system.requirements();
+      list(((r && r.requirements) || []).map((e) => (e.ok ? '✓ ' : '✗ ') + e.feature + ': ' + e.detail));
+      return r;
+    }));
+    button('Missing', () => run('system.missing()', () => ovalis.system.missing()));
+    // Renders one second of a 100 Hz and a 4 kHz tone offline, once plain and
+    // once through a low-shelf cut, and compares the levels.
+    button('Page filter chain', () => run('audio.pageChain()', async () => {
+      const render = async (filters) => {
+        const ctx = new OfflineAudioContext(2, 48000, 48000);
+        const chain = ovalis.audio.pageChain(ctx);
+        chain.filters(filters);
+        for (const f of [100, 4000]) {
+          const o = ctx.createOscillator();
+          o.frequency.value = f;
+          o.connect(chain.input);
+          o.start();
+        }
+        chain.output.connect(ctx.destination);
+        const buf = await ctx.startRendering();
+        const d = buf.getChannelData(0);
+        let sum = 0;
+        for (let i = 4800; i < d.length; i++) sum += d[i] * d[i];
+        return Math.sqrt(sum / (d.length - 4800));
+      };
+      const plain = await render([]);
+      const cut = await render([{ type: 'lowshelf', freq: 400, gain: -24 }]);
+      const db = (20 * Math.log10(cut / plain)).toFixed(1);
+      list([`plain RMS ${plain.toFixed(3)}`, `low shelf −24 dB at 400 Hz: RMS ${cut.toFixed(3)} (${db} dB)`]);
+      return { plain, cut, db: Number(db) };
+    }));
+    card.append(h, os, buttons, out);
+    host.appendChild(card);
+  });
+
   // ---- start-up ------------------------------------------------------------
 
   (async () => {

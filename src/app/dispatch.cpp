@@ -5,6 +5,7 @@
 #include "core/app.h"
 #include "core/dispatch.h"
 #include "core/wire.h"
+#include "desktop/desktop.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -80,6 +81,14 @@ void handle_line(const std::string& line) {
     }
     case Cmd::PermChk:
     case Cmd::PermReq: do_perm(m.id, m.rest); return;
+    case Cmd::ClipWrite: do_clipwrite(m.rest); return;
+    case Cmd::ClipWatch: do_clipwatch(m.rest); return;
+    case Cmd::Notify: do_notify(m.rest); return;
+    case Cmd::Power: do_power(m.id, m.rest); return;
+    case Cmd::Badge: do_badge(m.rest); return;
+    case Cmd::Progress: do_progress(m.rest); return;
+    case Cmd::Attention: do_attention(); return;
+    case Cmd::AppIcon: do_appicon(m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
     case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
     case Cmd::HkReg: {
@@ -105,7 +114,7 @@ void handle_line(const std::string& line) {
     case Cmd::Find: reject_call(m.rest, m.cmd); return;
 
     // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Secret:
+    case Cmd::Shell: case Cmd::Login: case Cmd::Secret:
     case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb:
     case Cmd::PickColor: case Cmd::Spotlight:
     case Cmd::MouseTrack:

@@ -402,23 +402,6 @@ void wm_close_window(unsigned long xid) {
   XCloseDisplay(d);
 }
 
-std::string xdo_search(const std::string& args) {
-  for (int attempt = 0;; ++attempt) {
-    std::string out = sh("xdotool search " + args + " 2>&1");
-    if (out.find("X Error") == std::string::npos || attempt == 5) {
-      std::string ids;
-      size_t pos = 0, nl;
-      while ((nl = out.find('\n', pos)) != std::string::npos) {
-        std::string line = out.substr(pos, nl - pos);
-        if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
-          ids += line + "\n";
-        pos = nl + 1;
-      }
-      return ids;
-    }
-  }
-}
-
 }  // namespace e2e
 
 

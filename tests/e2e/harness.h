@@ -126,10 +126,27 @@ void wm_close_window(unsigned long xid);
 // Runs a shell command and returns its standard output.
 std::string sh(const std::string& cmd);
 
-// "xdotool search <args>": the window ids found, one per line. Other test
-// programs share the display, and a window that vanishes mid-search makes
-// xdotool die of an X error, so such a search is simply run again.
-std::string xdo_search(const std::string& args);
+// Which top-level windows to find. Empty fields match anything.
+struct WindowQuery {
+  pid_t pid = 0;              // _NET_WM_PID
+  std::string name;           // whole-title regular expression
+  std::string res_name;       // WM_CLASS instance name, exactly
+  bool only_visible = true;   // mapped and viewable
+  bool popups = false;        // also override-redirect windows (open menus)
+  size_t at_least = 1;        // keep searching until this many match
+  bool report = true;         // on giving up, print every window seen
+};
+// The client windows that match, retried until at_least of them match or
+// the deadline passes (0: look once). Windows that vanish mid-search are
+// skipped, never fatal.
+std::vector<unsigned long> find_windows(const WindowQuery& q, int timeout_ms = 10000);
+// The first match, 0 when none turned up in time.
+unsigned long find_window(const WindowQuery& q, int timeout_ms = 10000);
+
+// Polls pred until it holds or the deadline passes.
+bool eventually(const std::function<bool()>& pred, int timeout_ms = 3000);
+// True when pred holds at every poll for ms: for things that must not happen.
+bool holds_for(const std::function<bool()>& pred, int ms = 300);
 
 }  // namespace e2e
 

@@ -25,15 +25,8 @@ struct Rect {
 // Every visible window of the program (its toplevels and its open menus).
 std::set<std::string> visible_windows() {
   std::set<std::string> ids;
-  std::string out = xdo_search("--onlyvisible --classname '^e2emenus$'");
-  size_t at = 0;
-  while (at < out.size()) {
-    size_t nl = out.find('\n', at);
-    std::string id = out.substr(at, nl - at);
-    if (!id.empty()) ids.insert(id);
-    if (nl == std::string::npos) break;
-    at = nl + 1;
-  }
+  for (unsigned long id : find_windows({.res_name = "e2emenus", .popups = true, .at_least = 0}, 0))
+    ids.insert(std::to_string(id));
   return ids;
 }
 
@@ -63,9 +56,9 @@ class Menus : public testing::Test {
     ASSERT_TRUE(b_->start({.extra_args = {"e2emenus", "800x500"}}));
     ASSERT_TRUE(serve_load_calls(*b_));
     ASSERT_TRUE(b_->wait_page_ready());
-    std::string out = sh("timeout 20 xdotool search --sync --onlyvisible --name '^e2emenus$'");
-    main_ = out.substr(0, out.find('\n'));
-    ASSERT_FALSE(main_.empty());
+    unsigned long xid = find_window({.name = "e2emenus"});
+    ASSERT_NE(xid, 0u);
+    main_ = std::to_string(xid);
     send_app_menu();
   }
   static void TearDownTestSuite() {

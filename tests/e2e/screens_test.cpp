@@ -55,11 +55,7 @@ class Screens : public testing::Test {
     return l ? l->substr(5 + id.size()) : "";
   }
   static bool eventually(const std::function<bool()>& pred, int ms = 4000) {
-    for (int waited = 0;; waited += 50) {
-      if (pred()) return true;
-      if (waited >= ms) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    return e2e::eventually(pred, ms);
   }
   // Exactly one "SYS screens" for a burst of layout changes, after quiet.
   static void expect_one_screens_event() {

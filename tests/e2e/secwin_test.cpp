@@ -14,24 +14,12 @@ using namespace e2e;
 namespace {
 
 
-int count_lines(const std::string& s) {
-  int n = 0;
-  for (char c : s) n += c == '\n';
-  return n;
-}
-
 // Asks the window manager to close a window, as a taskbar or title-bar
 // button does (_NET_CLOSE_WINDOW); the window gets a delete request.
 bool wm_close(const std::string& title) {
-  // A search walks the whole window tree and gives up when a window goes
-  // away under it (another test window closing), so it is retried.
-  std::string out;
-  for (int i = 0; i < 50 && out.empty(); ++i) {
-    out = xdo_search("--onlyvisible --name '^" + title + "$'");
-    if (out.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (out.empty()) return false;
-  wm_close_window(std::stoul(out.substr(0, out.find('\n'))));
+  unsigned long xid = find_window({.name = title});
+  if (!xid) return false;
+  wm_close_window(xid);
   return true;
 }
 
@@ -73,11 +61,10 @@ TEST_F(SecWins, OpenSeveralEachWithItsOwnPageAndCalls) {
   EXPECT_EQ(call->payload, "from b");
 
   // The title comes from the id when none is given; "b" was opened hidden.
-  EXPECT_EQ(count_lines(xdo_search("--onlyvisible --name '^Window A$'")), 1);
-  EXPECT_EQ(count_lines(xdo_search("--onlyvisible --name '^b$'")), 0);
+  EXPECT_EQ(find_windows({.name = "Window A"}).size(), 1u);
+  EXPECT_TRUE(find_windows({.name = "b", .at_least = 0}, 0).empty());
   b_->send("WINOP@b show");
-  EXPECT_EQ(count_lines((sh("timeout 10 xdotool search --sync --onlyvisible --name '^b$' >/dev/null 2>&1"),
-                         xdo_search("--onlyvisible --name '^b$'"))), 1);
+  EXPECT_EQ(find_windows({.name = "b"}).size(), 1u);
   std::optional<std::string> size;  // the default size, as the size did not parse
   for (int i = 0; i < 40 && size != "[600,400]"; ++i) {
     size = b_->page_eval("[innerWidth, innerHeight]", "b");
@@ -89,7 +76,7 @@ TEST_F(SecWins, OpenSeveralEachWithItsOwnPageAndCalls) {
   b_->send("WINOPEN a\t" + blank + "\tOther title\t200x200");
   EXPECT_EQ(b_->page_eval("[innerWidth, innerHeight, document.title]", "a"),
             "[500,300,\"blank\"]");
-  EXPECT_EQ(count_lines(xdo_search("--name '^Other title$'")), 0);
+  EXPECT_TRUE(find_windows({.name = "Other title", .only_visible = false, .at_least = 0}, 0).empty());
 }
 
 TEST_F(SecWins, MenusReachEveryWindow) {

@@ -32,7 +32,6 @@ std::string shell(const std::string& cmd) {
   return out;
 }
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // The integer after the first "key": in a JSON text; INT32_MIN when absent.
 int jnum(const std::string& json, const std::string& key) {
@@ -50,8 +49,9 @@ class Win : public testing::Test {
     ASSERT_TRUE(b_->start({.target = page_path("window.html"), .extra_args = {"e2ewin", "640x480"}}));
     ASSERT_TRUE(serve_load_calls(*b_));
     ASSERT_TRUE(b_->wait_page_ready());
-    xid_ = shell("xdotool search --sync --onlyvisible --name '^e2ewin$' | head -1");
-    ASSERT_FALSE(xid_.empty());
+    unsigned long xid = find_window({.name = "e2ewin"});
+    ASSERT_NE(xid, 0u);
+    xid_ = std::to_string(xid);
   }
   static void TearDownTestSuite() {
     b_->send("QUIT");
@@ -68,15 +68,16 @@ class Win : public testing::Test {
     return l ? l->substr(5 + id.size()) : "";
   }
   static std::string win() { return get("win"); }
-  static std::string xprop(const std::string& props) { return shell("xprop -id " + xid_ + " " + props); }
-  // Polls until pred holds (the window manager acts asynchronously).
-  static bool eventually(const std::function<bool()>& pred, int ms = 3000) {
-    for (int waited = 0;; waited += 50) {
-      if (pred()) return true;
-      if (waited >= ms) return false;
-      sleep_ms(50);
-    }
+  static int page_clicks() { return std::atoi(b_->page_eval("window.__clicks").value_or("-1").c_str()); }
+  // Presses the first button at a screen point and waits until the page saw the press.
+  static void press_at(int x, int y) {
+    int before = page_clicks();
+    shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1");
+    EXPECT_TRUE(eventually([&] { return page_clicks() > before; }));
   }
+  // Round trip: every line sent before has been handled.
+  static void fence() { get("windows"); }
+  static std::string xprop(const std::string& props) { return shell("xprop -id " + xid_ + " " + props); }
   static std::optional<std::string> winstate(const std::string& part) {
     return b_->expect([&](const std::string& l) { return l.rfind("WINSTATE main ", 0) == 0 && has(l, part); });
   }
@@ -248,8 +249,7 @@ TEST_F(Win, PlacementAndGeometryEvents) {
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "x") + jnum(s, "width") < 150; }));
   int x0 = jnum(win(), "x");
   op("onscreen");
-  sleep_ms(300);
-  EXPECT_EQ(jnum(win(), "x"), x0);
+  EXPECT_TRUE(holds_for([&] { return jnum(win(), "x") == x0; }));
 }
 
 TEST_F(Win, ClickThroughSurvivesResize) {
@@ -265,14 +265,13 @@ TEST_F(Win, ClickThroughSurvivesResize) {
   op("clickthrough 1");
   EXPECT_TRUE(has(win(), "\"clickThrough\":true"));
   shell("xdotool mousemove 401 301 click 1");
-  sleep_ms(300);
-  EXPECT_EQ(clicks(), c1);
+  EXPECT_TRUE(holds_for([&] { return clicks() == c1; }));
   op("pxsize 640 420");
   EXPECT_TRUE(eventually([] { return jnum(win(), "width") == 640; }));
-  sleep_ms(200);
+  // The input shape is set again once the new size is drawn.
+  EXPECT_TRUE(eventually([] { return b_->page_eval("innerWidth") == "640"; }));
   shell("xdotool mousemove 402 302 click 1");
-  sleep_ms(300);
-  EXPECT_EQ(clicks(), c1);
+  EXPECT_TRUE(holds_for([&] { return clicks() == c1; }));
   op("clickthrough 0");
   EXPECT_TRUE(has(win(), "\"clickThrough\":false"));
   shell("xdotool mousemove 403 303 click 1");
@@ -284,20 +283,18 @@ TEST_F(Win, PointerMoveAndResizeFollowThePress) {
   op("pos 100 100");
   op("pxsize 600 400");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "x") == 100 && jnum(s, "width") == 600; }));
-  shell("xdotool mousemove 300 250 mousedown 1");
-  sleep_ms(200);
+  press_at(300, 250);
   b_->send("DRAGWIN");
-  sleep_ms(200);
+  fence();
   shell("xdotool mousemove 350 280 sleep 0.1 mousemove 400 310 sleep 0.2 mouseup 1");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "x") == 200 && jnum(s, "y") == 160; }));
   std::string s = win();
   EXPECT_EQ(jnum(s, "width"), 600);
 
   // Resize from the south-east corner with an unknown edge name.
-  shell("xdotool mousemove 400 300 mousedown 1");
-  sleep_ms(200);
+  press_at(400, 300);
   b_->send("RESIZEWIN middle");
-  sleep_ms(200);
+  fence();
   shell("xdotool mousemove 450 330 sleep 0.1 mousemove 500 340 sleep 0.2 mouseup 1");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "width") == 700 && jnum(s, "height") == 440; }));
   s = win();
@@ -305,18 +302,17 @@ TEST_F(Win, PointerMoveAndResizeFollowThePress) {
 
   // Not resizable: nothing happens.
   op("resizable 0");
-  sleep_ms(400);  // GTK sizes a fixed window to its requested size
+  // GTK sizes a fixed window to its requested size; wait until that settles.
+  EXPECT_TRUE(eventually([] { return has(win(), "\"resizable\":false"); }));
+  std::string settled;
+  EXPECT_TRUE(eventually([&] { settled = win(); return holds_for([&] { return win() == settled; }); }));
   s = win();
   int h0 = jnum(s, "height"), y0 = jnum(s, "y");
-  shell("xdotool mousemove 400 300 mousedown 1");
-  sleep_ms(200);
+  press_at(400, 300);
   b_->send("RESIZEWIN n");
-  sleep_ms(200);
+  fence();
   shell("xdotool mousemove 400 250 sleep 0.1 mousemove 400 200 sleep 0.2 mouseup 1");
-  sleep_ms(400);
-  s = win();
-  EXPECT_EQ(jnum(s, "height"), h0);
-  EXPECT_EQ(jnum(s, "y"), y0);
+  EXPECT_TRUE(holds_for([&] { std::string t = win(); return jnum(t, "height") == h0 && jnum(t, "y") == y0; }, 400));
   op("resizable 1");
 }
 
@@ -351,7 +347,7 @@ pid_t start_drag_source(const std::vector<std::string>& uris) {
 
 struct DragSource {
   explicit DragSource(const std::vector<std::string>& uris) : pid(start_drag_source(uris)) {
-    xid = shell("xdotool search --sync --onlyvisible --name '^e2edragsrc$' | head -1");
+    xid = std::to_string(find_window({.name = "e2edragsrc"}));
     std::string geo = shell("xdotool getwindowgeometry " + xid);
     // "  Position: X,Y (screen: 0)"
     size_t at = geo.find("Position: ");
@@ -434,20 +430,19 @@ TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
   b.send("WINOP fullscreen 0");
   ASSERT_TRUE(b.expect([](const std::string& l) { return has(l, "WINSTATE main {\"fullscreen\":false"); }));
 
-  std::string xid = shell("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
-  ASSERT_FALSE(xid.empty());
+  std::string xid = std::to_string(find_window({.name = "e2eacc"}));
+  ASSERT_NE(xid, "0");
   b.send("WINOP hideonclose 1");
   b.send("GET fence windows");
   b.expect_prefix("GOT fence");
   wm_close_window(std::stoul(xid));
-  bool hidden = false;
-  for (int i = 0; i < 60 && !hidden; ++i, sleep_ms(50)) hidden = has(get("h" + std::to_string(i)), "\"visible\":false");
-  EXPECT_TRUE(hidden);
+  int probe = 0;
+  EXPECT_TRUE(eventually([&] { return has(get("h" + std::to_string(++probe)), "\"visible\":false"); }));
   EXPECT_TRUE(b.running());
   b.send("WINOP hideonclose 0");
   b.send("WINOP show");
-  xid = shell("xdotool search --sync --onlyvisible --name '^e2eacc$' | head -1");
-  ASSERT_FALSE(xid.empty());
+  xid = std::to_string(find_window({.name = "e2eacc"}));
+  ASSERT_NE(xid, "0");
   wm_close_window(std::stoul(xid));
   EXPECT_EQ(b.wait_exit(), 0);
 }
