@@ -315,11 +315,11 @@ TEST_F(Core, EveryRequestIsAnsweredOnce) {
   std::vector<std::string> ids;
   std::vector<std::string> lines;
   const char* reqs[] = {"SHELL", "LOGIN", "SECRET", "COOKIES", "CAPTURE",
-                        "PDF", "THUMB", "PICKCOLOR", "SPOTLIGHT",
+                        "PDF@nosuch", "THUMB", "PICKCOLOR", "SPOTLIGHT",
                         "MOUSETRACK"};
   int n = 100;
   for (const char* r : reqs) lines.push_back(std::string(r) + " " + std::to_string(++n) + " x");
-  lines.push_back("PDF@main 150 /tmp/x.pdf");
+  lines.push_back("PDF@nosuch 150 /tmp/x.pdf");
   lines.push_back("SAMPLER k1 LOAD\tclick\t/tmp/click.wav");
   lines.push_back("HKREG 151 save\tctrl+s");
   lines.push_back("GET 152 something-new");
