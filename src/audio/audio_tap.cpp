@@ -42,6 +42,19 @@ const char kRecordPcm[] = "{ stream.capture.sink=true }";
 
 std::string sampler_node() { return &g_smp_node ? g_smp_node : std::string(); }
 
+// PulseAudio takes "@DEFAULT_MONITOR@" as the default sink's monitor, but
+// PipeWire's pulse server hands out the default source for it, so a desktop
+// with a microphone would be tapping the microphone. Naming the default
+// sink's monitor is right on both; the alias stays for when pactl is absent.
+std::string default_monitor() {
+  if (std::string pactl = tool_path("pactl"); !pactl.empty()) {
+    std::string sink = run_output({pactl, "get-default-sink"});
+    while (!sink.empty() && g_ascii_isspace(sink.back())) sink.pop_back();
+    if (!sink.empty() && sink.find('\n') == std::string::npos) return sink + ".monitor";
+  }
+  return "@DEFAULT_MONITOR@";
+}
+
 gboolean tap_link_tick(gpointer) {
   if (g_tap_sink.empty() || g_app_id.empty()) return G_SOURCE_CONTINUE;
   std::string smp = sampler_node();
@@ -145,7 +158,7 @@ void do_audiotap(std::string_view key, std::string_view payload) {
     tap_link_tick(nullptr);
     g_tap_link_timer = g_timeout_add(250, tap_link_tick, nullptr);
   } else if (std::string parec = tool_path("parec"); !parec.empty()) {
-    rec = {parec, "-d", "@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=2",
+    rec = {parec, "-d", default_monitor(), "--format=s16le", "--rate=44100", "--channels=2",
            "--raw"};
   } else if (!pw_cat.empty()) {
     rec = {pw_cat, "--record", "--format", "s16", "--rate", "44100", "--channels", "2",

@@ -46,6 +46,18 @@ bool run_and_wait(const std::vector<std::string>& argv) {
                       nullptr, nullptr);
 }
 
+std::string run_output(const std::vector<std::string>& argv) {
+  auto args = c_argv(argv);
+  char* out = nullptr;
+  int status = 0;
+  auto flags = static_cast<GSpawnFlags>(G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+  if (!g_spawn_sync(nullptr, args.data(), nullptr, flags, nullptr, nullptr, &out, nullptr, &status,
+                    nullptr))
+    return "";
+  GChars held(out);
+  return g_spawn_check_wait_status(status, nullptr) && out ? out : "";
+}
+
 void run_sh(const char* script, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"sh", "-c", script, "sh"};
   argv.insert(argv.end(), args.begin(), args.end());

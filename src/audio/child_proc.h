@@ -22,6 +22,9 @@ GPid spawn_watched(const std::vector<std::string>& argv, int* out_fd);
 // Runs argv to its end, output to /dev/null; false when it did not start.
 bool run_and_wait(const std::vector<std::string>& argv);
 
+// Runs argv to its end and returns its standard output ("" on failure).
+std::string run_output(const std::vector<std::string>& argv);
+
 // `sh -c <script> sh <args...>`: the arguments reach the script as $1 ...,
 // so outside text is never parsed as shell code. Not waited for.
 void run_sh(const char* script, const std::vector<std::string>& args = {});
