@@ -172,6 +172,31 @@
     if (action) action();
   });
 
+  // ---- sound panel ---------------------------------------------------------
+
+  const sound = {
+    load: () => run("audio.sampler.load('tone')", async () => {
+      const { path } = await ovalis.api.call('demo.toneFile', {});
+      return ovalis.audio.sampler.load('tone', path);
+    }),
+    play: () => run("audio.sampler.play('tone')", () =>
+      ovalis.audio.sampler.play('tone', { gain: 0.8, pan: Number(value('#sound-pan')) })),
+    loop: () => run("audio.sampler.play('tone', loop)", () =>
+      ovalis.audio.sampler.play('tone', { gain: 0.5, pan: Number(value('#sound-pan')), rate: 0.5, loop: true })),
+    stop: () => run('audio.sampler.stopAll()', () => ovalis.audio.sampler.stopAll()),
+    bass: () => run('audio.filters(bass boost)', () => ovalis.audio.filters([
+      { type: 'lowshelf', freq: 150, q: 0.7, gain: 6 },
+      { type: 'peaking', freq: 3000, q: 1, gain: -2 },
+    ])),
+    flat: () => run('audio.clear()', () => ovalis.audio.clear()),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-sound]');
+    if (btn && sound[btn.dataset.sound]) sound[btn.dataset.sound]();
+  });
+  $('#sound-balance').addEventListener('change', () =>
+    run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {
@@ -255,6 +280,44 @@
       return { plain, cut, db: Number(db) };
     }));
     card.append(h, os, buttons, out);
+    host.appendChild(card);
+  });
+
+  // Input: a global hotkey, a synthetic keystroke and the pointer position,
+  // with pointer tracking for desktops that hide the pointer (Wayland).
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'input';
+    const h = document.createElement('h2');
+    h.textContent = 'Input';
+    const combo = document.createElement('input');
+    combo.value = 'ctrl+shift+h';
+    combo.setAttribute('aria-label', 'key combination');
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('p');
+    out.className = 'muted small';
+    out.textContent = 'Hotkey presses show up here.';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    ovalis.hotkey.on((id) => { out.textContent = 'hotkey pressed: ' + id; });
+    button('Register hotkey', () => run('hotkey.register()', () => ovalis.hotkey.register('demo', combo.value)));
+    button('Unregister', () => run('hotkey.unregister()', () => ovalis.hotkey.unregister('demo')));
+    button('Send as keystroke', () => run('app.keystroke()', () => ovalis.app.keystroke(combo.value)));
+    button('Pointer', () => run('app.mousePosition()', async () => {
+      const p = await ovalis.app.mousePosition();
+      if (p) out.textContent = `pointer at ${p.x}, ${p.y}` + (p.window && p.window.inside ? ' (over this window)' : '');
+      return p;
+    }));
+    button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
+    button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
+    card.append(h, combo, buttons, out);
     host.appendChild(card);
   });
 

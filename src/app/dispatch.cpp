@@ -1,27 +1,16 @@
 // handle_line: every backend line arrives here on the main thread, in order.
 #include "app/root.h"
 #include "audio/audio.h"
+#include "capture/capture.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/dispatch.h"
 #include "core/wire.h"
 #include "desktop/desktop.h"
+#include "input/input.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
-
-namespace {
-
-// A request whose feature is not part of this build still answers, so the
-// backend never waits on it.
-void not_built(std::string_view id, Cmd c) {
-  std::string msg = cmd_keyword(c);
-  while (!msg.empty() && (msg.back() == ' ' || msg.back() == '@')) msg.pop_back();
-  msg += " is not available in this build";
-  got_unsupported(id, msg);
-}
-
-}  // namespace
 
 void handle_line(const std::string& line) {
   if (menus_take_line(line)) return;
@@ -86,15 +75,21 @@ void handle_line(const std::string& line) {
     case Cmd::PdfAt: do_pdf_at(m.rest); return;
     case Cmd::Cookies: do_cookies(m.id, m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
-    case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
-    case Cmd::HkReg: {
-      // "HKREG <id> <rest>": the answer shape is the dispatcher's; the
-      // registration itself belongs to the hotkey feature.
-      size_t sp = m.rest.find(' ');
-      std::string_view id = m.rest.substr(0, sp);
-      got_unsupported(id, "global hotkeys are not available in this build");
+    case Cmd::Secret: do_secret(m.id, m.rest); return;
+    case Cmd::Shell: do_shell(m.id, m.rest); return;
+    case Cmd::Login: do_login(m.id, m.rest); return;
+    case Cmd::Capture: do_capture(m.id); return;
+    case Cmd::PickColor: do_pickcolor(m.id); return;
+    case Cmd::Thumb: do_thumb(m.id, m.rest); return;
+    case Cmd::Spotlight: do_spotlight(m.id, m.rest); return;
+    case Cmd::Keystroke:
+      send_got(m.id, do_keystroke(m.rest) ? "{\"ok\":true,\"trusted\":true}"
+                                          : "{\"ok\":false,\"trusted\":false}");
       return;
-    }
+    case Cmd::HkReg: do_hkreg(m.rest); return;
+    case Cmd::HkUnreg: do_hkunreg(m.rest); return;
+    case Cmd::MouseTrack: mt_start(m.id, m.rest); return;
+    case Cmd::MouseTrackStop: do_mousetrack_stop(); return;
 
     case Cmd::AudioTap: do_audiotap(m.id, m.rest); return;
     case Cmd::AudioTapStop: tap_stop(); return;
@@ -109,24 +104,10 @@ void handle_line(const std::string& line) {
     case Cmd::NavR: do_navr(m.rest); return;
     case Cmd::PopupR: do_popupr(m.rest); return;
 
-    // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Secret:
-    case Cmd::Capture: case Cmd::Thumb:
-    case Cmd::PickColor: case Cmd::Spotlight:
-    case Cmd::MouseTrack:
-      not_built(m.id, m.cmd);
-      return;
-    case Cmd::Sampler: {
-      // Only a load ("<key> <verb>\t<name>\t<path>") answers.
-      std::string_view r = m.rest;
-      if (r.starts_with("PLAY ") || r.starts_with("SET ") || r.starts_with("STOPALL") ||
-          r.starts_with("STOP ") || r.starts_with("MASTER ") || r.starts_with("UNLOAD "))
-        return;
-      size_t sp = r.find(' ');
-      if (sp == std::string_view::npos) return;
-      got_unsupported(r.substr(0, sp), "the sampler is not available in this build");
-      return;
-    }
+    case Cmd::Sampler: do_sampler_line(m.rest); return;
+    case Cmd::AudioFilters: do_audio_filters(m.rest); return;
+    case Cmd::AudioFilterSet: do_audio_filter_set(m.rest); return;
+    case Cmd::AudioBalance: do_audio_balance(m.rest); return;
 
     // Fire-and-forget commands of features that are not part of this build.
     default: return;

@@ -22,10 +22,6 @@
 #include "core/dispatch.h"
 #include "core/wire.h"
 
-// The sampler's stream node name while its stream exists, defined by the
-// sampler. A build without the sampler leaves it unresolved (null address).
-extern std::string g_smp_node __attribute__((weak));
-
 namespace {
 
 GPid g_tap_pid = 0;
@@ -39,8 +35,6 @@ std::string g_tap_buf;
 std::mutex g_tap_mutex;
 
 const char kRecordPcm[] = "{ stream.capture.sink=true }";
-
-std::string sampler_node() { return &g_smp_node ? g_smp_node : std::string(); }
 
 // PulseAudio takes "@DEFAULT_MONITOR@" as the default sink's monitor, but
 // PipeWire's pulse server hands out the default source for it, so a desktop
@@ -57,7 +51,7 @@ std::string default_monitor() {
 
 gboolean tap_link_tick(gpointer) {
   if (g_tap_sink.empty() || g_app_id.empty()) return G_SOURCE_CONTINUE;
-  std::string smp = sampler_node();
+  const std::string& smp = g_smp_node;
   for (const char* c : {"FL", "FR"}) {
     std::string in = g_tap_sink + ":playback_" + c;
     // No shell: the application id reaches pw-link as one argument.

@@ -297,7 +297,7 @@ TEST_F(Core, UnsupportedRequestsAnswerWithTheirTexts) {
       R"(GOT 6 {"status":"granted"})",
       R"(GOT 7 {"status":"unsupported"})",
       R"(GOT 8 {"ok":false})",
-      R"(GOT 9 {"ok":false,"trusted":false})",
+      R"(GOT 9 {"ok":true,"trusted":true})",
   };
   EXPECT_EQ(got, want);
 }
@@ -314,9 +314,10 @@ TEST_F(Core, MalformedAndUnknownLinesProduceNothing) {
 TEST_F(Core, EveryRequestIsAnsweredOnce) {
   std::vector<std::string> ids;
   std::vector<std::string> lines;
-  const char* reqs[] = {"SHELL", "LOGIN", "SECRET", "COOKIES", "CAPTURE",
-                        "PDF@nosuch", "THUMB", "PICKCOLOR", "SPOTLIGHT",
-                        "MOUSETRACK"};
+  // Requests that fail on "x" at once. LOGIN, SECRET, CAPTURE, PICKCOLOR and
+  // SPOTLIGHT answer for real here (some later), as do SOUND, SAY, VOICES and
+  // AUDIOTAP; their own suites check them.
+  const char* reqs[] = {"SHELL", "COOKIES", "PDF@nosuch", "THUMB"};
   int n = 100;
   for (const char* r : reqs) lines.push_back(std::string(r) + " " + std::to_string(++n) + " x");
   lines.push_back("PDF@nosuch 150 /tmp/x.pdf");
@@ -326,6 +327,17 @@ TEST_F(Core, EveryRequestIsAnsweredOnce) {
   lines.push_back("GET 153 idle");
   lines.push_back("POWER 154 off");
   auto got = answers_to(lines);
+  // A sampler load answers from its loader thread, so its line may come later.
+  auto k1 = std::find_if(got.begin(), got.end(),
+                         [](const std::string& l) { return l.rfind("GOT k1 ", 0) == 0; });
+  std::string k1_line;
+  if (k1 != got.end()) {
+    k1_line = *k1;
+    got.erase(k1);
+  } else if (auto l = b_->expect_prefix("GOT k1 ")) {
+    k1_line = *l;
+  }
+  got.insert(got.begin() + std::min(got.size(), std::size(reqs) + 1), k1_line);
   ASSERT_EQ(got.size(), std::size(reqs) + 6);
   const size_t k = std::size(reqs);
   for (size_t i = 0; i < std::size(reqs); ++i)
@@ -333,7 +345,7 @@ TEST_F(Core, EveryRequestIsAnsweredOnce) {
         << got[i];
   EXPECT_EQ(got[k].rfind("GOT 150 {\"ok\":false", 0), 0u);
   EXPECT_EQ(got[k + 1].rfind("GOT k1 {\"ok\":false", 0), 0u);
-  EXPECT_EQ(got[k + 2].rfind("GOT 151 {\"ok\":false,\"error\":", 0), 0u);
+  EXPECT_EQ(got[k + 2], "GOT 151 {\"ok\":true}");
   EXPECT_EQ(got[k + 3], "GOT 152 null");
   EXPECT_EQ(got[k + 4], "GOT 153 {\"seconds\":0.0}");
   EXPECT_EQ(got[k + 5], "GOT 154 {\"ok\":true,\"active\":false}");
