@@ -1,5 +1,6 @@
 // handle_line: every backend line arrives here on the main thread, in order.
 #include "app/root.h"
+#include "capture/capture.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/dispatch.h"
@@ -19,16 +20,6 @@ void not_built(std::string_view id, Cmd c) {
   while (!msg.empty() && (msg.back() == ' ' || msg.back() == '@')) msg.pop_back();
   msg += " is not available in this build";
   got_unsupported(id, msg);
-}
-
-// Page calls answered through a command of a missing feature are rejected.
-void reject_call(std::string_view rest, Cmd c) {
-  size_t sp = rest.find(' ');
-  if (sp == std::string_view::npos) return;
-  std::string msg = cmd_keyword(c);
-  while (!msg.empty() && msg.back() == ' ') msg.pop_back();
-  msg += " is not available in this build";
-  reply_to_call(rest.substr(0, sp), 1, json_escape(msg));
 }
 
 }  // namespace
@@ -89,7 +80,20 @@ void handle_line(const std::string& line) {
     case Cmd::Progress: do_progress(m.rest); return;
     case Cmd::Attention: do_attention(); return;
     case Cmd::AppIcon: do_appicon(m.rest); return;
+    case Cmd::Find: do_find_line(m.rest); return;
+    case Cmd::StopFind: do_stopfind(m.rest); return;
+    case Cmd::Print: do_print(m.win); return;
+    case Cmd::Pdf: do_pdf(m.id, m.rest, "main"); return;
+    case Cmd::PdfAt: do_pdf_at(m.rest); return;
+    case Cmd::Cookies: do_cookies(m.id, m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
+    case Cmd::Secret: do_secret(m.id, m.rest); return;
+    case Cmd::Shell: do_shell(m.id, m.rest); return;
+    case Cmd::Login: do_login(m.id, m.rest); return;
+    case Cmd::Capture: do_capture(m.id); return;
+    case Cmd::PickColor: do_pickcolor(m.id); return;
+    case Cmd::Thumb: do_thumb(m.id, m.rest); return;
+    case Cmd::Spotlight: do_spotlight(m.id, m.rest); return;
     case Cmd::Keystroke:
       send_got(m.id, do_keystroke(m.rest) ? "{\"ok\":true,\"trusted\":true}"
                                           : "{\"ok\":false,\"trusted\":false}");
@@ -103,23 +107,11 @@ void handle_line(const std::string& line) {
     case Cmd::NavR: do_navr(m.rest); return;
     case Cmd::PopupR: do_popupr(m.rest); return;
 
-    // Page calls answered by features that are not part of this build.
-    case Cmd::Find: reject_call(m.rest, m.cmd); return;
-
     // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Sound: case Cmd::Secret:
-    case Cmd::Cookies: case Cmd::Capture: case Cmd::Pdf: case Cmd::Thumb: case Cmd::Say:
-    case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
+    case Cmd::Sound: case Cmd::Say:
+    case Cmd::Voices: case Cmd::AudioTap:
       not_built(m.id, m.cmd);
       return;
-    case Cmd::PdfAt: {
-      // PDF@<win> <reqid> <path>
-      size_t sp = m.rest.find(' ');
-      if (sp == std::string_view::npos) return;
-      std::string_view after = m.rest.substr(sp + 1);
-      not_built(after.substr(0, after.find(' ')), Cmd::Pdf);
-      return;
-    }
     case Cmd::Sampler: {
       // Only a load ("<key> <verb>\t<name>\t<path>") answers.
       std::string_view r = m.rest;

@@ -64,8 +64,11 @@ void wire_features() {
   g_window_parts.tray_shown = tray_exists;
   add_window_gone_hook(webview_window_gone);
   add_window_gone_hook(menus_window_gone);
+  add_view_setup(find_setup_view);
   add_view_setup(nav_setup_view);
   add_view_setup(nav_policy_setup_view);
+  add_view_setup(permissions_setup_view);
+  add_window_gone_hook(find_window_gone);
   install_input_hooks();
   g_shutdown_hooks.remove_tray = remove_tray;
 }
@@ -120,6 +123,7 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
+  media_scheme_register();
   wire_features();
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");

@@ -1,0 +1,116 @@
+// The "ovalis-media" scheme: fetches remote http(s) media natively and
+// streams it back to the page as a same-scheme response with permissive
+// CORS, so pages can feed remote streams into their own audio processing.
+#include <libsoup/soup.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "content/content.h"
+#include "content/media_rules.h"
+#include "core/gobj.h"
+#include "webview/webview.h"
+
+namespace {
+
+SoupSession* g_media_session = nullptr;
+
+// Stands for an unknown, open-ended length, so the web view keeps reading.
+constexpr gint64 kOpenEnded = gint64(1) << 40;
+
+constexpr const char* kRefused = "ovalis.proxyURL: this origin may not use the media proxy";
+
+void finish_error(WebKitURISchemeRequest* req, const char* message) {
+  GErr err(g_error_new_literal(WEBKIT_NETWORK_ERROR, 1, message));
+  webkit_uri_scheme_request_finish_error(req, err.get());
+}
+
+void refuse(WebKitURISchemeRequest* req, const std::string& origin, const char* reason) {
+  std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
+  finish_error(req, kRefused);
+}
+
+struct MediaFetch {
+  GObj<WebKitURISchemeRequest> request;
+  GObj<SoupMessage> message;
+};
+
+void on_sent(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<MediaFetch> fetch(static_cast<MediaFetch*>(data));
+  GError* raw = nullptr;
+  GObj<GInputStream> body(soup_session_send_finish(SOUP_SESSION(source), res, &raw));
+  GErr err(raw);
+  if (!body) {
+    webkit_uri_scheme_request_finish_error(fetch->request.get(), err.get());
+    return;
+  }
+  gint64 length = kOpenEnded;
+  std::string type = "application/octet-stream";
+  SoupMessageHeaders* up =
+      fetch->message ? soup_message_get_response_headers(fetch->message.get()) : nullptr;
+  if (up) {
+    // A decoded body is longer than the encoded length the upstream named.
+    const char* enc = soup_message_headers_get_one(up, "Content-Encoding");
+    bool decoded = enc && *enc && g_ascii_strcasecmp(enc, "identity") != 0;
+    goffset n = soup_message_headers_get_content_length(up);
+    if (n >= 1 && !decoded) length = n;
+    const char* ct = soup_message_headers_get_one(up, "Content-Type");
+    if (ct && *ct) type = ct;
+  }
+  GObj<WebKitURISchemeResponse> resp(webkit_uri_scheme_response_new(body.get(), length));
+  webkit_uri_scheme_response_set_status(resp.get(), 200, nullptr);
+  webkit_uri_scheme_response_set_content_type(resp.get(), type.c_str());
+  SoupMessageHeaders* extra = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(extra, "Content-Type", type.c_str());
+  soup_message_headers_append(extra, "Access-Control-Allow-Origin", "*");
+  soup_message_headers_append(extra, "Content-Security-Policy", "sandbox");
+  webkit_uri_scheme_response_set_http_headers(resp.get(), extra);  // takes the headers
+  webkit_uri_scheme_request_finish_with_response(fetch->request.get(), resp.get());
+}
+
+}  // namespace
+
+bool media_trusted(std::string_view key, std::string_view origin) {
+  static const std::vector<MediaRule> rules = [] {
+    const char* env = std::getenv("OVALIS_MEDIA_ORIGINS");
+    return parse_media_rules(env ? env : "");
+  }();
+  return media_rules_trust(rules, key, origin);
+}
+
+void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
+  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
+  const char* o = h ? soup_message_headers_get_one(h, "Origin") : nullptr;
+  const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
+  std::string origin = o ? o : "";
+  if (origin.empty()) {
+    WebKitWebView* view = webkit_uri_scheme_request_get_web_view(req);
+    origin = origin_from_uri(view ? webkit_web_view_get_uri(view) : nullptr);
+  }
+  // The proxy serves media, never a document a frame navigates to.
+  if (accept && std::strstr(accept, "text/html"))
+    return refuse(req, origin, " (document load)");
+  if (!media_trusted("proxy", origin))
+    return refuse(req, origin,
+                  " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+
+  const char* uri = webkit_uri_scheme_request_get_uri(req);
+  const char* u = uri ? std::strstr(uri, "u=") : nullptr;
+  GChars target(u ? g_uri_unescape_string(u + 2, nullptr) : nullptr);
+  if (!target || (!g_str_has_prefix(target.get(), "http://") &&
+                  !g_str_has_prefix(target.get(), "https://")))
+    return finish_error(req, "bad ovalis-media url");
+  if (!g_media_session) g_media_session = soup_session_new();
+  GObj<SoupMessage> msg(soup_message_new("GET", target.get()));
+  if (!msg) return finish_error(req, "bad ovalis-media url");
+
+  auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
+  soup_session_send_async(g_media_session, msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
+                          fetch);
+}
+
+void media_scheme_register() {
+  WebKitWebContext* ctx = webkit_web_context_get_default();
+  webkit_web_context_register_uri_scheme(ctx, "ovalis-media", media_scheme_cb, nullptr, nullptr);
+}
