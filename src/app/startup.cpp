@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "audio/audio.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/wire.h"
@@ -71,6 +72,8 @@ void wire_features() {
   add_window_gone_hook(find_window_gone);
   install_input_hooks();
   g_shutdown_hooks.remove_tray = remove_tray;
+  g_shutdown_hooks.eq_stop = eq_stop;
+  g_shutdown_hooks.smp_stop = smp_stop;
 }
 
 }  // namespace
