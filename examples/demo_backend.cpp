@@ -72,6 +72,9 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the speech and now-playing panel
+    "sound.play", "app.say", "app.stopSpeaking", "app.voices", "nowplaying.set",
+    "nowplaying.clear",
     // the tools panel
     "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
     "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
@@ -563,6 +566,7 @@ class Backend {
     if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
     if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
     if (l == "TRAYCLICK") return send("WINOP show");
+    if (l.starts_with("MEDIAKEY ")) return on_media_key(l.substr(9));
     if (l.starts_with("HOTKEY "))
       return emit_to_ready("hotkey", Json(JsonObject{{"id", Json(std::string(l.substr(7)))}}));
     if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
@@ -860,6 +864,9 @@ class Backend {
         m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
         m == "app.spotlight")
       return on_tool(c);
+    if (m == "sound.play" || m == "app.say" || m == "app.stopSpeaking" || m == "app.voices" ||
+        m.starts_with("nowplaying."))
+      return on_speech(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
@@ -959,6 +966,41 @@ class Backend {
     return b;
   }
 
+  // ---- speech and now-playing panel --------------------------------------
+
+  void on_speech(const PageCall& c) {
+    const std::string& m = c.method;
+    const Json ok = Json(JsonObject{{"ok", Json(true)}});
+    if (m == "app.stopSpeaking") {
+      send("SAYSTOP");
+      return reply(c, true, ok);
+    }
+    if (m == "nowplaying.clear" || m == "nowplaying.set") {
+      send(m == "nowplaying.clear" ? "NOWPLAYING clear" : "NOWPLAYING " + wire_field(json_dump(c.params)));
+      return reply(c, true, ok);
+    }
+    std::string key = "tool" + std::to_string(++tool_seq_);
+    std::string line;
+    if (m == "sound.play") line = "SOUND " + key + " " + str_param(c, "target");
+    else if (m == "app.voices") line = "VOICES " + key;
+    else {
+      const Json* rate = param(c, "rate");
+      line = "SAY " + key + " " + str_param(c, "text") + "\t" + str_param(c, "voice") + "\t" +
+             (rate && rate->is_number() ? num_text(rate->num()) : "");
+    }
+    tool_calls_[key] = c;
+    send(line);
+  }
+
+  // "MEDIAKEY <key>[\t<seconds>]" from the desktop's media controls.
+  void on_media_key(std::string_view rest) {
+    size_t tab = rest.find('\t');
+    JsonObject o{{"key", Json(std::string(rest.substr(0, tab)))}};
+    if (tab != std::string_view::npos)
+      o.emplace_back("position", Json(std::atof(std::string(rest.substr(tab + 1)).c_str())));
+    emit_to_ready("media-key", Json(std::move(o)));
+  }
+
   // ---- tools panel: secrets, shell, login item, capture, search ----------
 
   std::string str_param(const PageCall& c, std::string_view key) {
@@ -1007,6 +1049,7 @@ class Backend {
     const Json* field = m == "secrets.get"     ? v->get("value")
                         : m == "app.pickColor"  ? v->get("color")
                         : m == "app.spotlight"  ? v->get("paths")
+                        : m == "app.voices"     ? v->get("voices")
                         : m.starts_with("login.") ? v->get("status")
                                                   : nullptr;
     if (field) return reply(c, true, *field);

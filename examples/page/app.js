@@ -393,6 +393,50 @@
     host.appendChild(card);
   });
 
+  // Sounds, speech and the desktop's media controls.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'speech';
+    const h = document.createElement('h2');
+    h.textContent = 'Speech and now playing';
+    const text = document.createElement('input');
+    text.value = 'Hello from the ovalis demo.';
+    text.setAttribute('aria-label', 'text to say');
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('p');
+    out.className = 'muted small';
+    out.textContent = 'Media keys from the desktop show up here.';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    let playing = true;
+    const track = () => ({ title: 'Demo track', artist: 'ovalis', album: 'Demo', duration: 180, elapsed: 42, playing });
+    ovalis.app.onMediaKey((k) => {
+      if (k.key === 'toggle') playing = !playing;
+      else if (k.key === 'play' || k.key === 'pause') playing = k.key === 'play';
+      out.textContent = 'media key: ' + k.key + (k.position !== undefined ? ' ' + k.position + ' s' : '');
+      ovalis.app.nowPlaying.set(track());
+    });
+    button('Bell', () => run('app.playSound("bell")', () => ovalis.app.playSound('bell')));
+    button('Say', () => run('app.say()', () => ovalis.app.say(text.value)));
+    button('Stop speaking', () => run('app.stopSpeaking()', () => ovalis.app.stopSpeaking()));
+    button('Voices', () => run('app.voices()', async () => {
+      const v = await ovalis.app.voices();
+      out.textContent = (v ? v.length : 0) + ' voices';
+      return v ? v.slice(0, 5) : v;
+    }));
+    button('Now playing', () => run('app.nowPlaying.set()', () => ovalis.app.nowPlaying.set(track())));
+    button('Clear', () => run('app.nowPlaying.clear()', () => ovalis.app.nowPlaying.clear()));
+    card.append(h, text, buttons, out);
+    host.appendChild(card);
+  });
+
   // Desktop services: clipboard, notifications, the dock's badge and
   // progress, attention, battery, idle time and keeping the machine awake.
   sections.push((host) => {
