@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <cmath>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,14 +72,24 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the tools panel
+    "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
+    "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
+    "app.spotlight",
     // the input panel
     "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
     "app.mouseTracking.start", "app.mouseTracking.stop",
+    // desktop services, carried out by the launcher
+    "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
+    "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
+    "power.prevent", "power.allow",
+
     // the web content panel
     "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
                                                     "screens", "menu", "hotkey", "download",
-                                                    "popup"};
+                                                    "popup", "clipboard-change", "notification-click",
+                                                    "notification-action"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -180,6 +191,8 @@ class Backend {
  private:
   std::string launcher_, page_, shot_path_;
   std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  std::map<std::string, PageCall> tool_calls_;  // tools panel requests waiting for their GOT
+  int tool_seq_ = 0;
   int smp_seq_ = 0, smp_voice_ = 0;
   std::string dir_, sock_path_;
   int listen_fd_ = -1;
@@ -199,6 +212,9 @@ class Backend {
   Json store_ = JsonObject{};
   long long tick_n_ = 0;
   Clock::time_point started_, next_tick_;
+  // Requests sent to the launcher on a page's behalf: request id -> call id.
+  std::map<std::string, std::string, std::less<>> pending_;
+  long long request_seq_ = 0;
 
   // Shutdown: when QUIT went out, and whether the launcher was told by signal.
   std::optional<Clock::time_point> quit_sent_;
@@ -557,6 +573,19 @@ class Backend {
     if (l.starts_with("DOWNLOAD ")) return forward_event("download", l.substr(9));
     if (l.starts_with("POPUP ")) return forward_event("popup", l.substr(6));
     if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
+    if (l.starts_with("CLIPCHANGE ")) return on_clipchange(l.substr(11));
+    if (l.starts_with("NOTIFYCLICK "))
+      return emit_to_ready("notification-click",
+                           Json(JsonObject{{"id", Json(std::string(l.substr(12)))}}));
+    if (l.starts_with("NOTIFYACTION ")) {
+      // "NOTIFYACTION <id>\t<action>\t<reply>"
+      std::string_view rest = l.substr(13);
+      size_t t1 = rest.find('\t');
+      std::string_view action = t1 == std::string_view::npos ? "" : rest.substr(t1 + 1);
+      return emit_to_ready("notification-action",
+                           Json(JsonObject{{"id", Json(std::string(rest.substr(0, t1)))},
+                                           {"action", Json(std::string(action.substr(0, action.find('\t'))))}}));
+    }
     if (l == "SYS screens") return send("GET 2 screens");
     if (l == "SYS theme dark" || l == "SYS theme light") {
       bool dark = l == "SYS theme dark";
@@ -579,12 +608,22 @@ class Backend {
       const Json* err = v ? v->get("error") : nullptr;
       return reject(c, err && err->is_string() ? err->str() : "the sound did not load");
     }
+    if (auto it = tool_calls_.find(std::string(rest.substr(0, sp))); it != tool_calls_.end()) {
+      PageCall c = it->second;
+      tool_calls_.erase(it);
+      return on_tool_answer(c, json_parse(rest.substr(sp + 1)));
+    }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
     if (auto it = via_launcher_.find(rest.substr(0, sp)); it != via_launcher_.end()) {
       PageCall c = std::move(it->second);
       via_launcher_.erase(it);
       return reply(c, true, *v);
+    }
+    if (auto it = pending_.find(rest.substr(0, sp)); it != pending_.end()) {
+      send(ret_line(it->second, true, *v));
+      pending_.erase(it);
+      return;
     }
     if (rest.substr(0, sp) == "2") {
       screens_ = *v;
@@ -606,6 +645,79 @@ class Backend {
   }
 
   Json windows_event() const { return Json(JsonObject{{"windows", windows_}}); }
+
+  // "CLIPCHANGE <count> <self>": the page API's "clipboard-change" event.
+  void on_clipchange(std::string_view rest) {
+    size_t sp = rest.find(' ');
+    long long count = std::atoll(std::string(rest.substr(0, sp)).c_str());
+    bool self = sp != std::string_view::npos && rest.substr(sp + 1) == "1";
+    emit_to_ready("clipboard-change",
+                  Json(JsonObject{{"changeCount", Json(count)}, {"self", Json(self)}}));
+  }
+
+  // Sends "<kw> <id> <rest>" (or "GET <id> <rest>") and answers the call
+  // when the launcher's "GOT <id>" arrives.
+  void request(const PageCall& c, const std::string& kw, const std::string& rest) {
+    std::string id = "d" + std::to_string(++request_seq_);
+    pending_[id] = c.call_id;
+    send(kw + " " + id + " " + rest);
+  }
+
+  static std::string text_param(const PageCall& c, std::string_view key) {
+    const Json* v = c.params.get(key);
+    return v && v->is_string() ? v->str() : "";
+  }
+
+  // The desktop services of the launcher, reached through the page API.
+  bool on_desktop_call(const PageCall& c) {
+    const std::string& m = c.method;
+    Json ok = JsonObject{{"ok", Json(true)}};
+    if (m == "notify") {
+      // Every demo notification offers one action besides the click.
+      std::string id = "n" + std::to_string(++request_seq_);
+      send("NOTIFY " + id + "\t" + one_line(text_param(c, "title")) + "\t" +
+           one_line(text_param(c, "body")) + "\t\t1\t" +
+           wire_escape(R"([{"id":"again","title":"Again"}])"));
+      reply(c, true, Json(JsonObject{{"ok", Json(true)}, {"id", Json(id)}}));
+    } else if (m == "clip.read") {
+      request(c, "GET", "clipboard");
+    } else if (m == "clip.changeCount") {
+      request(c, "GET", "clipboard:count");
+    } else if (m == "clip.write") {
+      std::string text = text_param(c, "text");
+      if (text.empty()) text = text_param(c, "color");
+      send("CLIPWRITE " + wire_escape(text) + "\t" + wire_escape(text_param(c, "html")) + "\t" +
+           wire_escape(text_param(c, "image")) + "\t\t");
+      reply(c, true, ok);
+    } else if (m == "clip.watch" || m == "clip.unwatch") {
+      send(m == "clip.watch" ? "CLIPWATCH 1" : "CLIPWATCH 0");
+      reply(c, true, ok);
+    } else if (m == "app.badge") {
+      send("BADGE " + wire_escape(text_param(c, "text")));
+      reply(c, true, ok);
+    } else if (m == "app.progress") {
+      const Json* v = c.params.get("value");
+      send(v && v->is_number() ? "PROGRESS " + std::to_string(v->num()) : "PROGRESS");
+      reply(c, true, ok);
+    } else if (m == "app.attention") {
+      send("ATTENTION");
+      reply(c, true, ok);
+    } else if (m == "system.battery") {
+      request(c, "GET", "battery");
+    } else if (m == "system.idleTime") {
+      request(c, "GET", "idle");
+    } else if (m == "power.prevent") {
+      const Json* d = c.params.get("display");
+      bool display = d && d->is_bool() && std::get<bool>(d->v);
+      request(c, "POWER", std::string("on\t") + (display ? "1" : "") + "\t" +
+                              wire_escape(text_param(c, "reason")));
+    } else if (m == "power.allow") {
+      request(c, "POWER", "off");
+    } else {
+      return false;
+    }
+    return true;
+  }
 
   // Every page may go anywhere and every popup opens in a window of its own.
   void on_question(std::string_view l) {
@@ -740,9 +852,14 @@ class Backend {
       return send_quit();
     }
     if (m == "system.requirements") return reply(c, true, requirements());
+    if (on_desktop_call(c)) return;
     if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
+    if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
+        m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
+        m == "app.spotlight")
+      return on_tool(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
@@ -840,6 +957,60 @@ class Backend {
     char b[32];
     std::snprintf(b, sizeof b, "%.6g", v);
     return b;
+  }
+
+  // ---- tools panel: secrets, shell, login item, capture, search ----------
+
+  std::string str_param(const PageCall& c, std::string_view key) {
+    const Json* v = param(c, key);
+    return v && v->is_string() ? wire_field(v->str()) : "";
+  }
+
+  void on_tool(const PageCall& c) {
+    const std::string& m = c.method;
+    std::string key = "tool" + std::to_string(++tool_seq_);
+    std::string line;
+    // The demo keeps its secrets under its own service name.
+    if (m == "secrets.get") line = "SECRET " + key + " get\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "secrets.set")
+      line = "SECRET " + key + " set\tovalis-demo\t" + str_param(c, "key") + "\t" +
+             str_param(c, "value");
+    else if (m == "secrets.delete") line = "SECRET " + key + " del\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "shell.open") line = "SHELL " + key + " open\t" + str_param(c, "target");
+    else if (m == "shell.reveal") line = "SHELL " + key + " reveal\t" + str_param(c, "path");
+    else if (m == "shell.trash") line = "SHELL " + key + " trash\t" + str_param(c, "path");
+    else if (m == "login.get") line = "LOGIN " + key + " get";
+    else if (m == "login.set") {
+      const Json* on = param(c, "enabled");
+      line = "LOGIN " + key + " set " + (on && on->is_bool() && std::get<bool>(on->v) ? "1" : "0");
+    } else if (m == "app.captureScreen") line = "CAPTURE " + key;
+    else if (m == "app.pickColor") line = "PICKCOLOR " + key;
+    else if (m == "app.thumbnail") {
+      const Json* size = param(c, "size");
+      line = "THUMB " + key + " " + str_param(c, "path") +
+             (size && size->is_number() ? "\t" + std::to_string(static_cast<int>(size->num())) : "");
+    } else if (m == "app.spotlight") line = "SPOTLIGHT " + key + " " + str_param(c, "query");
+    else return reject(c, "unknown method " + m);
+    tool_calls_[key] = c;
+    send(line);
+  }
+
+  // The launcher's answer, shaped the way the page API promises it.
+  void on_tool_answer(const PageCall& c, const std::optional<Json>& v) {
+    if (!v) return reject(c, "no answer");
+    const Json* ok = v->get("ok");
+    if (!ok || !ok->is_bool() || !std::get<bool>(ok->v)) {
+      const Json* err = v->get("error");
+      return reject(c, err && err->is_string() ? err->str() : "unsupported here");
+    }
+    const std::string& m = c.method;
+    const Json* field = m == "secrets.get"     ? v->get("value")
+                        : m == "app.pickColor"  ? v->get("color")
+                        : m == "app.spotlight"  ? v->get("paths")
+                        : m.starts_with("login.") ? v->get("status")
+                                                  : nullptr;
+    if (field) return reply(c, true, *field);
+    reply(c, true, *v);
   }
 
   void on_sound(const PageCall& c) {

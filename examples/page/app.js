@@ -230,6 +230,45 @@
   });
   ovalis.api.on('popup', (p) => log('info', 'popup ' + p.action, p.url));
 
+  // ---- tools panel ---------------------------------------------------------
+
+  let lastCapture = null;
+  const tools = {
+    capture: () => run('app.captureScreen()', async () => {
+      lastCapture = await ovalis.app.captureScreen();
+      return lastCapture;
+    }),
+    thumb: () => run('app.thumbnail(capture, 128)', async () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      const t = await ovalis.app.thumbnail(lastCapture.path, 128);
+      const img = $('#tools-thumb');
+      img.src = 'file://' + t.path;
+      img.hidden = false;
+      return t;
+    }),
+    reveal: () => run('app.shell.reveal(capture)', () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      return ovalis.app.shell.reveal(lastCapture.path);
+    }),
+    pick: () => run('app.pickColor()', async () => {
+      const color = await ovalis.app.pickColor();
+      if (color) $('#tools-color').style.background = color;
+      return color;
+    }),
+    search: () => run('app.spotlight()', () => ovalis.app.spotlight(value('#tools-query'))),
+    'secret-set': () => run("app.secrets.set('demo')", () =>
+      ovalis.app.secrets.set('demo', value('#tools-secret'))),
+    'secret-get': () => run("app.secrets.get('demo')", () => ovalis.app.secrets.get('demo')),
+    'secret-del': () => run("app.secrets.delete('demo')", () => ovalis.app.secrets.delete('demo')),
+    'login-get': () => run('app.launchAtLogin.get()', () => ovalis.app.launchAtLogin.get()),
+    'login-on': () => run('app.launchAtLogin.set(true)', () => ovalis.app.launchAtLogin.set(true)),
+    'login-off': () => run('app.launchAtLogin.set(false)', () => ovalis.app.launchAtLogin.set(false)),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-tool]');
+    if (btn && tools[btn.dataset.tool]) tools[btn.dataset.tool]();
+  });
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {
@@ -351,6 +390,55 @@
     button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
     button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
     card.append(h, combo, buttons, out);
+    host.appendChild(card);
+  });
+
+  // Desktop services: clipboard, notifications, the dock's badge and
+  // progress, attention, battery, idle time and keeping the machine awake.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'desktop';
+    const h = document.createElement('h2');
+    h.textContent = 'Desktop';
+    const text = document.createElement('input');
+    text.value = 'Copied from the demo';
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const events = document.createElement('ul');
+    events.className = 'mini-list';
+    const note = (line) => {
+      const li = document.createElement('li');
+      li.textContent = line;
+      events.prepend(li);
+      while (events.children.length > 5) events.lastChild.remove();
+    };
+    const button = (label, what, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', () => run(what, fn));
+      buttons.appendChild(b);
+    };
+    let badge = 0;
+    button('Copy', 'clipboard.write()', () => ovalis.clipboard.write({ text: text.value }));
+    button('Read clipboard', 'clipboard.read()', () => ovalis.clipboard.read());
+    button('Notify', 'notify()', () => ovalis.notify('Hello from the demo', text.value));
+    button('Badge +1', 'app.badge()', () => ovalis.app.badge(String(++badge)));
+    button('Clear badge', 'app.badge()', () => ovalis.app.badge(String((badge = 0) || '')));
+    button('Progress 40%', 'app.progress(0.4)', () => ovalis.app.progress(0.4));
+    button('No progress', 'app.progress(-1)', () => ovalis.app.progress(-1));
+    button('Attention', 'app.attention()', () => ovalis.app.attention());
+    button('Battery', 'system.battery()', () => ovalis.system.battery());
+    button('Idle time', 'system.idleTime()', () => ovalis.system.idleTime());
+    button('Keep awake', 'power.preventSleep()', () =>
+      ovalis.app.power.preventSleep('Demo', { display: true }));
+    button('Allow sleep', 'power.allowSleep()', () => ovalis.app.power.allowSleep());
+    ovalis.clipboard.onChange((d) =>
+      note(`clipboard change ${d.changeCount}${d.self ? ' (ours)' : ''}`));
+    ovalis.api.on('notification-click', (d) => note(`notification ${d.id} clicked`));
+    ovalis.api.on('notification-action', (d) => note(`notification ${d.id}: ${d.action}`));
+    card.append(h, text, buttons, events);
     host.appendChild(card);
   });
 
