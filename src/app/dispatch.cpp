@@ -4,6 +4,7 @@
 #include "core/app.h"
 #include "core/dispatch.h"
 #include "core/wire.h"
+#include "desktop/desktop.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -17,16 +18,6 @@ void not_built(std::string_view id, Cmd c) {
   while (!msg.empty() && (msg.back() == ' ' || msg.back() == '@')) msg.pop_back();
   msg += " is not available in this build";
   got_unsupported(id, msg);
-}
-
-// Page calls answered through a command of a missing feature are rejected.
-void reject_call(std::string_view rest, Cmd c) {
-  size_t sp = rest.find(' ');
-  if (sp == std::string_view::npos) return;
-  std::string msg = cmd_keyword(c);
-  while (!msg.empty() && msg.back() == ' ') msg.pop_back();
-  msg += " is not available in this build";
-  reply_to_call(rest.substr(0, sp), 1, json_escape(msg));
 }
 
 }  // namespace
@@ -85,6 +76,14 @@ void handle_line(const std::string& line) {
     case Cmd::Pdf: do_pdf(m.id, m.rest, "main"); return;
     case Cmd::PdfAt: do_pdf_at(m.rest); return;
     case Cmd::Cookies: do_cookies(m.id, m.rest); return;
+    case Cmd::ClipWrite: do_clipwrite(m.rest); return;
+    case Cmd::ClipWatch: do_clipwatch(m.rest); return;
+    case Cmd::Notify: do_notify(m.rest); return;
+    case Cmd::Power: do_power(m.id, m.rest); return;
+    case Cmd::Badge: do_badge(m.rest); return;
+    case Cmd::Progress: do_progress(m.rest); return;
+    case Cmd::Attention: do_attention(); return;
+    case Cmd::AppIcon: do_appicon(m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
     case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
     case Cmd::HkReg: {
@@ -96,11 +95,12 @@ void handle_line(const std::string& line) {
       return;
     }
 
-    // Page calls answered by features that are not part of this build.
-    case Cmd::Dlg: reject_call(m.rest, m.cmd); return;
+    case Cmd::Dlg: do_dlg(m.rest); return;
+    case Cmd::NavR: do_navr(m.rest); return;
+    case Cmd::PopupR: do_popupr(m.rest); return;
 
     // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Power: case Cmd::Sound: case Cmd::Secret:
+    case Cmd::Shell: case Cmd::Login: case Cmd::Sound: case Cmd::Secret:
     case Cmd::Capture: case Cmd::Thumb: case Cmd::Say:
     case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
     case Cmd::MouseTrack:

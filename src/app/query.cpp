@@ -18,7 +18,10 @@ void do_get(std::string_view rest) {
   if (key.starts_with("mouse:")) return send_got(id, mouse_json(key.substr(6)));
   if (key == "fgscreen") return send_got(id, fgscreen_json());
   if (key == "screens") return send_got(id, screens_json());
+  if (key == "clipboard") return send_got(id, clipboard_json(false));
+  if (key == "clipboard:count") return send_got(id, clipboard_json(true));
   if (key == "idle") return send_got(id, idle_json());
+  if (key == "battery") return send_got(id, battery_json());
   if (key.starts_with("item:")) return send_got(id, item_json(key.substr(5), false));
   if (key.starts_with("item@")) return send_got(id, item_json(key.substr(5), true));
   // Keys this build has no data for answer null, so the backend never waits.

@@ -67,6 +67,7 @@ void wire_features() {
   add_view_setup(nav_setup_view);
   add_view_setup(permissions_setup_view);
   add_window_gone_hook(find_window_gone);
+  add_view_setup(nav_policy_setup_view);
   g_shutdown_hooks.remove_tray = remove_tray;
 }
 
@@ -125,11 +126,13 @@ int run_normal(int argc, char** argv) {
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");
   g_popup_mode = env_str("OVALIS_POPUPS");
+  downloads_install();
 
   connect_monitor_signals();
 
   if (!g_windowless) build_main_window();
 
+  install_clipboard_observer();
   install_system_observers();
   // The signal sources go in before the theme line: a backend may signal as
   // soon as it has seen that line, and must then get the clean quit path

@@ -16,6 +16,34 @@ void nav_setup_view(WebKitWebView* view);
 // "PERMCHK <id> <name>" and "PERMREQ <id> <name>".
 void do_perm(std::string_view id, std::string_view name);
 
+// ---- navigation policy, popups, dialogs, downloads ----
+
+// Connects the policy, new-window and script-dialog handlers of a new web view.
+void nav_policy_setup_view(WebKitWebView* view);
+
+// Answers a pending navigation question: 0 allow, 1 deny, 2 open externally.
+void nav_resolve(const std::string& id, int action);
+// "NAVR <navid> <verdict>" and "POPUPR <qid> <verdict>".
+void do_navr(std::string_view rest);
+void do_popupr(std::string_view rest);
+// Runs and drops the continuation of a pending popup question.
+void popup_resolve(const std::string& qid, const std::string& verdict);
+
+// Opens an address with the desktop's default handler; failures stay silent.
+void launch_default_for_uri(const std::string& uri);
+
+// "DLG <callid> <op>\t<f1>\t<f2>\t<f3>\t<f4>": runs the dialog and resolves
+// the page call with its result.
+void do_dlg(std::string_view rest);
+
+// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set.
+void test_autodlg_arm();
+
+// The user's downloads folder (not created here).
+std::string downloads_dir();
+// Connects the default web context's downloads (once, at start-up).
+void downloads_install();
+
 // ---- media proxy, permissions, find, print, PDF, cookies ----
 
 // Registers the "ovalis-media" scheme on the default web context.

@@ -1,0 +1,130 @@
+// The page's own alert, confirm, prompt and leave-page confirmations, and
+// the automation hook that answers modal dialogs in tests.
+#include <cstdlib>
+#include <string>
+
+#include "content/content.h"
+#include "content/nav_signals.h"
+#include "core/app.h"
+#include "core/gobj.h"
+#include "windows/windows.h"
+
+namespace {
+
+constexpr int kOk = GTK_RESPONSE_OK, kCancel = GTK_RESPONSE_CANCEL;
+
+std::string g_autodlg_value;
+int g_autodlg_budget = 0;
+guint g_autodlg_timer = 0;
+
+gboolean test_autodlg_tick(gpointer) {
+  GList* tops = gtk_window_list_toplevels();
+  GtkWidget* found = nullptr;
+  for (GList* l = tops; l && !found; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w)))
+      found = w;
+  }
+  g_list_free(tops);
+  if (found) {
+    bool cancel = g_autodlg_value == "cancel";
+    int code = GTK_IS_FILE_CHOOSER_DIALOG(found) ? (cancel ? kCancel : GTK_RESPONSE_ACCEPT)
+                                                 : (cancel ? kCancel : kOk);
+    g_autodlg_timer = 0;
+    gtk_dialog_response(GTK_DIALOG(found), code);
+    return G_SOURCE_REMOVE;
+  }
+  if (--g_autodlg_budget > 0) return G_SOURCE_CONTINUE;
+  g_autodlg_timer = 0;
+  return G_SOURCE_REMOVE;
+}
+
+// The heading: the page's host, or the application name for pages without one.
+std::string heading_for(WebKitWebView* view) {
+  const char* uri = webkit_web_view_get_uri(view);
+  std::string heading = g_app_name;
+  if (!uri) return heading;
+  GUri* u = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+  if (!u) return heading;
+  const char* host = g_uri_get_host(u);
+  if (host && *host) heading = host;
+  g_uri_unref(u);
+  return heading;
+}
+
+void on_view_gone(GtkWidget*, gpointer flag) { *static_cast<bool*>(flag) = true; }
+
+struct ScriptDialogRef {
+  explicit ScriptDialogRef(WebKitScriptDialog* d) : d(webkit_script_dialog_ref(d)) {}
+  ~ScriptDialogRef() { webkit_script_dialog_unref(d); }
+  ScriptDialogRef(const ScriptDialogRef&) = delete;
+  ScriptDialogRef& operator=(const ScriptDialogRef&) = delete;
+  WebKitScriptDialog* d;
+};
+
+}  // namespace
+
+void test_autodlg_arm() {
+  const char* v = std::getenv("OVALIS_TEST_AUTODLG");
+  if (!v || !*v) return;
+  g_autodlg_value = v;
+  g_autodlg_budget = 30;
+  // A dialog armed while another one waits takes over the one timer.
+  if (g_autodlg_timer) g_source_remove(g_autodlg_timer);
+  g_autodlg_timer = g_timeout_add(200, test_autodlg_tick, nullptr);
+}
+
+gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer) {
+  const char* msg = webkit_script_dialog_get_message(dialog);
+  std::string message = msg ? msg : "";
+  std::string heading = heading_for(view);
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  GtkWindow* parent = GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : (g_win ? GTK_WINDOW(g_win) : nullptr);
+
+  ScriptDialogRef hold(dialog);
+  GObj<WebKitWebView> hold_view = gobj_ref(view);
+  bool gone = false;
+  gulong watch = g_signal_connect(view, "destroy", G_CALLBACK(on_view_gone), &gone);
+
+  WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+  if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
+    GtkWidget* d = gtk_dialog_new_with_buttons(heading.c_str(), parent, GTK_DIALOG_MODAL,
+                                               "Cancel", kCancel, "OK", kOk, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
+    GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(d));
+    gtk_container_set_border_width(GTK_CONTAINER(area), 12);
+    gtk_box_set_spacing(GTK_BOX(area), 8);
+    GtkWidget* label = gtk_label_new(message.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_box_pack_start(GTK_BOX(area), label, FALSE, FALSE, 0);
+    GtkWidget* entry = gtk_entry_new();
+    const char* dflt = webkit_script_dialog_prompt_get_default_text(dialog);
+    gtk_entry_set_text(GTK_ENTRY(entry), dflt ? dflt : "");
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
+    gtk_widget_show_all(d);
+    test_autodlg_arm();
+    int resp = gtk_dialog_run(GTK_DIALOG(d));
+    if (resp == kOk && !gone)
+      webkit_script_dialog_prompt_set_text(dialog, gtk_entry_get_text(GTK_ENTRY(entry)));
+    gtk_widget_destroy(d);
+  } else {
+    bool confirm = type == WEBKIT_SCRIPT_DIALOG_CONFIRM ||
+                   type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
+    GtkWidget* d = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL,
+                                          confirm ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_INFO,
+                                          GTK_BUTTONS_NONE, "%s", heading.c_str());
+    if (!message.empty())
+      gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", message.c_str());
+    if (confirm) gtk_dialog_add_button(GTK_DIALOG(d), "Cancel", kCancel);
+    gtk_dialog_add_button(GTK_DIALOG(d), "OK", kOk);
+    gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
+    test_autodlg_arm();
+    int resp = gtk_dialog_run(GTK_DIALOG(d));
+    if (confirm && !gone) webkit_script_dialog_confirm_set_confirmed(dialog, resp == kOk);
+    gtk_widget_destroy(d);
+  }
+
+  if (g_signal_handler_is_connected(view, watch)) g_signal_handler_disconnect(view, watch);
+  return TRUE;
+}
