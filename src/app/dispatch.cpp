@@ -1,5 +1,6 @@
 // handle_line: every backend line arrives here on the main thread, in order.
 #include "app/root.h"
+#include "capture/capture.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/dispatch.h"
@@ -70,12 +71,6 @@ void handle_line(const std::string& line) {
     }
     case Cmd::PermChk:
     case Cmd::PermReq: do_perm(m.id, m.rest); return;
-    case Cmd::Find: do_find_line(m.rest); return;
-    case Cmd::StopFind: do_stopfind(m.rest); return;
-    case Cmd::Print: do_print(m.win); return;
-    case Cmd::Pdf: do_pdf(m.id, m.rest, "main"); return;
-    case Cmd::PdfAt: do_pdf_at(m.rest); return;
-    case Cmd::Cookies: do_cookies(m.id, m.rest); return;
     case Cmd::ClipWrite: do_clipwrite(m.rest); return;
     case Cmd::ClipWatch: do_clipwatch(m.rest); return;
     case Cmd::Notify: do_notify(m.rest); return;
@@ -84,7 +79,20 @@ void handle_line(const std::string& line) {
     case Cmd::Progress: do_progress(m.rest); return;
     case Cmd::Attention: do_attention(); return;
     case Cmd::AppIcon: do_appicon(m.rest); return;
+    case Cmd::Find: do_find_line(m.rest); return;
+    case Cmd::StopFind: do_stopfind(m.rest); return;
+    case Cmd::Print: do_print(m.win); return;
+    case Cmd::Pdf: do_pdf(m.id, m.rest, "main"); return;
+    case Cmd::PdfAt: do_pdf_at(m.rest); return;
+    case Cmd::Cookies: do_cookies(m.id, m.rest); return;
     case Cmd::Auth: send_got(m.id, "{\"ok\":false}"); return;
+    case Cmd::Secret: do_secret(m.id, m.rest); return;
+    case Cmd::Shell: do_shell(m.id, m.rest); return;
+    case Cmd::Login: do_login(m.id, m.rest); return;
+    case Cmd::Capture: do_capture(m.id); return;
+    case Cmd::PickColor: do_pickcolor(m.id); return;
+    case Cmd::Thumb: do_thumb(m.id, m.rest); return;
+    case Cmd::Spotlight: do_spotlight(m.id, m.rest); return;
     case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
     case Cmd::HkReg: {
       // "HKREG <id> <rest>": the answer shape is the dispatcher's; the
@@ -100,9 +108,8 @@ void handle_line(const std::string& line) {
     case Cmd::PopupR: do_popupr(m.rest); return;
 
     // Requests of features that are not part of this build.
-    case Cmd::Shell: case Cmd::Login: case Cmd::Sound: case Cmd::Secret:
-    case Cmd::Capture: case Cmd::Thumb: case Cmd::Say:
-    case Cmd::Voices: case Cmd::PickColor: case Cmd::Spotlight: case Cmd::AudioTap:
+    case Cmd::Sound: case Cmd::Say:
+    case Cmd::Voices: case Cmd::AudioTap:
     case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;

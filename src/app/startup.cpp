@@ -65,9 +65,9 @@ void wire_features() {
   add_window_gone_hook(menus_window_gone);
   add_view_setup(find_setup_view);
   add_view_setup(nav_setup_view);
+  add_view_setup(nav_policy_setup_view);
   add_view_setup(permissions_setup_view);
   add_window_gone_hook(find_window_gone);
-  add_view_setup(nav_policy_setup_view);
   g_shutdown_hooks.remove_tray = remove_tray;
 }
 

@@ -39,3 +39,12 @@ void do_power(std::string_view id, std::string_view args);
 
 // The "battery" query: the first BAT* power supply, or null.
 std::string battery_json();
+
+// ---- secrets, shell and login items ----
+
+// "SECRET <id> <op>\t<service>\t<account>\t<value>": the Secret Service.
+void do_secret(std::string_view id, std::string_view rest);
+// "SHELL <id> <op>\t<target>": open, reveal or trash.
+void do_shell(std::string_view id, std::string_view rest);
+// "LOGIN <id> get|set <v>": the autostart entry of the application.
+void do_login(std::string_view id, std::string_view rest);
