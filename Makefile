@@ -66,11 +66,13 @@ fuzz: deps
 	  if ls build-fuzz/crash-$$t-* >/dev/null 2>&1; then echo "fuzz_$$t: FINDINGS in build-fuzz/crash-$$t-*"; exit 1; fi; \
 	done
 
-# Launcher against the bare engine, and the media proxy against a direct
-# fetch; prints tables, writes build/bench.json and build/media_bench.json.
+# Launcher against the bare engine, the media proxy against a direct fetch,
+# then the sampler's mixer and decoder on their own; prints tables, writes
+# build/bench.json and build/media_bench.json.
 bench: build
 	scripts/test-session $(BUILD)/bench/bench_main --rounds $(or $(ROUNDS),5) --json $(BUILD)/bench.json
 	scripts/test-session $(BUILD)/bench/media_bench --rounds $(or $(ROUNDS),3) --json $(BUILD)/media_bench.json
+	$(BUILD)/bench/sampler_bench
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

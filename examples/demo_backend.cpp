@@ -24,10 +24,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -63,7 +65,11 @@ const std::set<std::string, std::less<>> kCalls = {
     "client.hello", "client.capabilities", "theme.get",    "store.get",   "store.set",
     "store.delete", "store.all",           "win.setTitle", "win.setSize", "win.getState",
     "log",          "quit",                "demo.echo",    "demo.time",   "demo.ready",
-    "demo.painted", "demo.winop", "demo.screens", "system.requirements"};
+    "demo.painted", "demo.winop", "demo.screens", "system.requirements",
+    // the sound panel
+    "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
+    "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
+    "audio.balance"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
                                                     "screens", "menu"};
 // Window operations the demo page may ask for.
@@ -166,6 +172,8 @@ class Backend {
 
  private:
   std::string launcher_, page_, shot_path_;
+  std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  int smp_seq_ = 0, smp_voice_ = 0;
   std::string dir_, sock_path_;
   int listen_fd_ = -1;
   int sock_ = -1;
@@ -547,6 +555,15 @@ class Backend {
   void on_got(std::string_view rest) {
     size_t sp = rest.find(' ');
     if (sp == std::string_view::npos) return;
+    if (auto it = smp_loads_.find(std::string(rest.substr(0, sp))); it != smp_loads_.end()) {
+      PageCall c = it->second;
+      smp_loads_.erase(it);
+      auto v = json_parse(rest.substr(sp + 1));
+      const Json* ok = v ? v->get("ok") : nullptr;
+      if (ok && ok->is_bool() && std::get<bool>(ok->v)) return reply(c, true, *v);
+      const Json* err = v ? v->get("error") : nullptr;
+      return reject(c, err && err->is_string() ? err->str() : "the sound did not load");
+    }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
     if (rest.substr(0, sp) == "2") {
@@ -674,6 +691,8 @@ class Backend {
       return send_quit();
     }
     if (m == "system.requirements") return reply(c, true, requirements());
+    if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
+      return on_sound(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
     reject(c, "unknown method " + m);
@@ -735,6 +754,154 @@ class Backend {
     };
     return Json(JsonObject{{"calls", verdicts(param(c, "calls"), kCalls)},
                            {"events", verdicts(param(c, "events"), kEvents)}});
+  }
+
+  // ---- sound panel: the sampler and the equalizer -------------------------
+
+  // A short plucked tone, written once as a 16-bit mono WAV in the run's folder.
+  std::string tone_file() {
+    std::string path = dir_ + "/tone.wav";
+    if (access(path.c_str(), R_OK) == 0) return path;
+    const uint32_t rate = 48000, n = rate / 3;
+    std::string d;
+    auto u32 = [&d](uint32_t v) { for (int i = 0; i < 4; ++i) d += char(v >> (8 * i)); };
+    auto u16 = [&d](uint16_t v) { d += char(v); d += char(v >> 8); };
+    d += "RIFF"; u32(36 + n * 2); d += "WAVEfmt "; u32(16); u16(1); u16(1); u32(rate);
+    u32(rate * 2); u16(2); u16(16); d += "data"; u32(n * 2);
+    for (uint32_t i = 0; i < n; ++i) {
+      double t = double(i) / rate;
+      double x = std::sin(2 * M_PI * 660 * t) * std::exp(-t * 9) * 0.6;
+      u16(static_cast<uint16_t>(static_cast<int16_t>(x * 32767)));
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return "";
+    std::fwrite(d.data(), 1, d.size(), f);
+    std::fclose(f);
+    return path;
+  }
+
+  static double num_param(const PageCall& c, std::string_view key, double fallback) {
+    const Json* v = param(c, key);
+    return v && v->is_number() ? v->num() : fallback;
+  }
+
+  static std::string num_text(double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.6g", v);
+    return b;
+  }
+
+  void on_sound(const PageCall& c) {
+    const std::string& m = c.method;
+    const Json ok = Json(JsonObject{{"ok", Json(true)}});
+    if (m == "demo.toneFile") {
+      std::string p = tone_file();
+      if (p.empty()) return reject(c, "could not write the tone file");
+      return reply(c, true, Json(JsonObject{{"path", Json(p)}}));
+    }
+    if (m == "sampler.load") {
+      const Json* name = param(c, "name");
+      const Json* path = param(c, "path");
+      if (!name || !name->is_string() || !path || !path->is_string())
+        return reject(c, "sampler.load needs a name and a path");
+      std::string key = "smp" + std::to_string(++smp_seq_);
+      smp_loads_[key] = c;
+      return send("SAMPLER " + key + " LOAD\t" + wire_field(name->str()) + "\t" +
+                  wire_field(path->str()));
+    }
+    if (m == "sampler.play") {
+      const Json* name = param(c, "name");
+      if (!name || !name->is_string()) return reject(c, "sampler.play needs a name");
+      const Json* loop = param(c, "loop");
+      int id = ++smp_voice_;
+      send("SAMPLER PLAY " + std::to_string(id) + "\t" + wire_field(name->str()) + "\t" +
+           num_text(num_param(c, "gain", 1)) + "\t" + num_text(num_param(c, "pan", 0)) + "\t" +
+           num_text(num_param(c, "rate", 1)) + "\t" +
+           (loop && loop->is_bool() && std::get<bool>(loop->v) ? "1" : "0"));
+      return reply(c, true, Json(JsonObject{{"id", Json(id)}}));
+    }
+    if (m == "sampler.stop") {
+      send("SAMPLER STOP " + std::to_string(static_cast<int>(num_param(c, "id", 0))));
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.set") {
+      auto field = [&c](const char* k) {
+        const Json* v = param(c, k);
+        return v && v->is_number() ? num_text(v->num()) : std::string("_");
+      };
+      send("SAMPLER SET " + std::to_string(static_cast<int>(num_param(c, "id", 0))) + "\t" +
+           field("gain") + "\t" + field("pan") + "\t" + field("rate"));
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.unload") {
+      const Json* name = param(c, "name");
+      if (!name || !name->is_string()) return reject(c, "sampler.unload needs a name");
+      send("SAMPLER UNLOAD " + wire_field(name->str()));
+      return reply(c, true, ok);
+    }
+    if (m == "audio.filterSet") {
+      const Json* f = param(c, "filter");
+      auto n = [f](const char* k, double d) {
+        const Json* v = f ? f->get(k) : nullptr;
+        return v && v->is_number() ? v->num() : d;
+      };
+      send("AUDIOFILTERSET " + std::to_string(static_cast<int>(num_param(c, "index", -1))) + "\t" +
+           num_text(n("freq", 1000)) + "\t" + num_text(n("q", 1)) + "\t" + num_text(n("gain", 0)));
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.stopAll") {
+      send("SAMPLER STOPALL");
+      return reply(c, true, ok);
+    }
+    if (m == "sampler.master") {
+      send("SAMPLER MASTER " + num_text(num_param(c, "value", 1)));
+      return reply(c, true, ok);
+    }
+    if (m == "audio.balance") {
+      send("AUDIOBALANCE " + num_text(num_param(c, "value", 0)));
+      return reply(c, true, ok);
+    }
+    if (m == "audio.filters") {
+      // The page's filter types as filter-chain builtin labels.
+      static const std::set<std::string, std::less<>> kBiquads = {
+          "peaking", "lowshelf", "highshelf", "lowpass", "highpass", "bandpass", "notch", "allpass"};
+      std::string line = "AUDIOFILTERS ";
+      const Json* list = param(c, "filters");
+      bool first = true;
+      static const JsonArray kNone;
+      for (const Json& f : list && list->is_array() ? list->arr() : kNone) {
+        const Json* type = f.get("type");
+        if (!type || !type->is_string()) continue;
+        bool gain_only = type->str() == "gain";
+        if (!gain_only && !kBiquads.count(type->str())) continue;
+        auto n = [&f](const char* k, double d) {
+          const Json* v = f.get(k);
+          return v && v->is_number() ? v->num() : d;
+        };
+        if (!first) line += '\t';
+        first = false;
+        line += (gain_only ? std::string("linear") : "bq_" + type->str()) + "," +
+                num_text(n("freq", 1000)) + "," + num_text(n("q", 1)) + "," +
+                num_text(n("gain", gain_only ? 1 : 0));
+        if (f.get("gainR")) line += "," + num_text(n("gainR", 0));
+      }
+      send(line);
+      return reply(c, true, ok);
+    }
+    reject(c, "unknown method " + m);
+  }
+
+  // Tabs, line breaks and backslashes escaped for one wire field.
+  static std::string wire_field(const std::string& s) {
+    std::string out;
+    for (char ch : s) {
+      if (ch == '\\') out += "\\\\";
+      else if (ch == '\t') out += "\\t";
+      else if (ch == '\n') out += "\\n";
+      else if (ch == '\r') out += "\\r";
+      else out += ch;
+    }
+    return out;
   }
 
   void on_store(const PageCall& c) {

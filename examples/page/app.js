@@ -172,6 +172,31 @@
     if (action) action();
   });
 
+  // ---- sound panel ---------------------------------------------------------
+
+  const sound = {
+    load: () => run("audio.sampler.load('tone')", async () => {
+      const { path } = await ovalis.api.call('demo.toneFile', {});
+      return ovalis.audio.sampler.load('tone', path);
+    }),
+    play: () => run("audio.sampler.play('tone')", () =>
+      ovalis.audio.sampler.play('tone', { gain: 0.8, pan: Number(value('#sound-pan')) })),
+    loop: () => run("audio.sampler.play('tone', loop)", () =>
+      ovalis.audio.sampler.play('tone', { gain: 0.5, pan: Number(value('#sound-pan')), rate: 0.5, loop: true })),
+    stop: () => run('audio.sampler.stopAll()', () => ovalis.audio.sampler.stopAll()),
+    bass: () => run('audio.filters(bass boost)', () => ovalis.audio.filters([
+      { type: 'lowshelf', freq: 150, q: 0.7, gain: 6 },
+      { type: 'peaking', freq: 3000, q: 1, gain: -2 },
+    ])),
+    flat: () => run('audio.clear()', () => ovalis.audio.clear()),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-sound]');
+    if (btn && sound[btn.dataset.sound]) sound[btn.dataset.sound]();
+  });
+  $('#sound-balance').addEventListener('change', () =>
+    run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {

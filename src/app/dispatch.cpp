@@ -1,5 +1,6 @@
 // handle_line: every backend line arrives here on the main thread, in order.
 #include "app/root.h"
+#include "audio/audio.h"
 #include "capture/capture.h"
 #include "content/content.h"
 #include "core/app.h"
@@ -113,17 +114,10 @@ void handle_line(const std::string& line) {
     case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;
-    case Cmd::Sampler: {
-      // Only a load ("<key> <verb>\t<name>\t<path>") answers.
-      std::string_view r = m.rest;
-      if (r.starts_with("PLAY ") || r.starts_with("SET ") || r.starts_with("STOPALL") ||
-          r.starts_with("STOP ") || r.starts_with("MASTER ") || r.starts_with("UNLOAD "))
-        return;
-      size_t sp = r.find(' ');
-      if (sp == std::string_view::npos) return;
-      got_unsupported(r.substr(0, sp), "the sampler is not available in this build");
-      return;
-    }
+    case Cmd::Sampler: do_sampler_line(m.rest); return;
+    case Cmd::AudioFilters: do_audio_filters(m.rest); return;
+    case Cmd::AudioFilterSet: do_audio_filter_set(m.rest); return;
+    case Cmd::AudioBalance: do_audio_balance(m.rest); return;
 
     // Fire-and-forget commands of features that are not part of this build.
     default: return;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "audio/audio.h"
 #include "content/content.h"
 #include "core/app.h"
 #include "core/wire.h"
@@ -69,6 +70,8 @@ void wire_features() {
   add_view_setup(permissions_setup_view);
   add_window_gone_hook(find_window_gone);
   g_shutdown_hooks.remove_tray = remove_tray;
+  g_shutdown_hooks.eq_stop = eq_stop;
+  g_shutdown_hooks.smp_stop = smp_stop;
 }
 
 }  // namespace
