@@ -23,9 +23,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cmath>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,10 +72,19 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the input panel
+    "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
+    "app.mouseTracking.start", "app.mouseTracking.stop",
+    // desktop services, carried out by the launcher
+    "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
+    "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
+    "power.prevent", "power.allow",
     // the page panel
     "win.find", "win.stopFind", "win.print", "win.printToPDF", "demo.cookies"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu"};
+                                                    "screens", "menu", "clipboard-change",
+                                                    "notification-click",
+                                                    "notification-action", "hotkey"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -187,12 +198,18 @@ class Backend {
 
   bool dark_ = false;
   bool show_ticks_ = true;
+  // Page calls waiting for the launcher's "GOT" to a request sent for them.
+  std::map<std::string, PageCall, std::less<>> via_launcher_;
+  long long via_seq_ = 0;
   Json windows_;  // the answer to "GET 1 windows", null until it arrives
   Json screens_;  // the answer to "GET 2 screens"
   std::set<std::string, std::less<>> ready_windows_;  // pages whose handlers are in place
   Json store_ = JsonObject{};
   long long tick_n_ = 0;
   Clock::time_point started_, next_tick_;
+  // Requests sent to the launcher on a page's behalf: request id -> call id.
+  std::map<std::string, std::string, std::less<>> pending_;
+  long long request_seq_ = 0;
 
   // Shutdown: when QUIT went out, and whether the launcher was told by signal.
   std::optional<Clock::time_point> quit_sent_;
@@ -541,11 +558,26 @@ class Backend {
     if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
     if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
     if (l == "TRAYCLICK") return send("WINOP show");
+    if (l.starts_with("HOTKEY "))
+      return emit_to_ready("hotkey", Json(JsonObject{{"id", Json(std::string(l.substr(7)))}}));
     if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
     if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
+    if (l.starts_with("CLIPCHANGE ")) return on_clipchange(l.substr(11));
+    if (l.starts_with("NOTIFYCLICK "))
+      return emit_to_ready("notification-click",
+                           Json(JsonObject{{"id", Json(std::string(l.substr(12)))}}));
+    if (l.starts_with("NOTIFYACTION ")) {
+      // "NOTIFYACTION <id>\t<action>\t<reply>"
+      std::string_view rest = l.substr(13);
+      size_t t1 = rest.find('\t');
+      std::string_view action = t1 == std::string_view::npos ? "" : rest.substr(t1 + 1);
+      return emit_to_ready("notification-action",
+                           Json(JsonObject{{"id", Json(std::string(rest.substr(0, t1)))},
+                                           {"action", Json(std::string(action.substr(0, action.find('\t'))))}}));
+    }
     if (l == "SYS screens") return send("GET 2 screens");
     if (l == "SYS theme dark" || l == "SYS theme light") {
       bool dark = l == "SYS theme dark";
@@ -616,6 +648,16 @@ class Backend {
     }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
+    if (auto it = via_launcher_.find(rest.substr(0, sp)); it != via_launcher_.end()) {
+      PageCall c = std::move(it->second);
+      via_launcher_.erase(it);
+      return reply(c, true, *v);
+    }
+    if (auto it = pending_.find(rest.substr(0, sp)); it != pending_.end()) {
+      send(ret_line(it->second, true, *v));
+      pending_.erase(it);
+      return;
+    }
     if (rest.substr(0, sp) == "2") {
       screens_ = *v;
       return emit_to_ready("screens", Json(JsonObject{{"screens", screens_}}));
@@ -636,6 +678,79 @@ class Backend {
   }
 
   Json windows_event() const { return Json(JsonObject{{"windows", windows_}}); }
+
+  // "CLIPCHANGE <count> <self>": the page API's "clipboard-change" event.
+  void on_clipchange(std::string_view rest) {
+    size_t sp = rest.find(' ');
+    long long count = std::atoll(std::string(rest.substr(0, sp)).c_str());
+    bool self = sp != std::string_view::npos && rest.substr(sp + 1) == "1";
+    emit_to_ready("clipboard-change",
+                  Json(JsonObject{{"changeCount", Json(count)}, {"self", Json(self)}}));
+  }
+
+  // Sends "<kw> <id> <rest>" (or "GET <id> <rest>") and answers the call
+  // when the launcher's "GOT <id>" arrives.
+  void request(const PageCall& c, const std::string& kw, const std::string& rest) {
+    std::string id = "d" + std::to_string(++request_seq_);
+    pending_[id] = c.call_id;
+    send(kw + " " + id + " " + rest);
+  }
+
+  static std::string text_param(const PageCall& c, std::string_view key) {
+    const Json* v = c.params.get(key);
+    return v && v->is_string() ? v->str() : "";
+  }
+
+  // The desktop services of the launcher, reached through the page API.
+  bool on_desktop_call(const PageCall& c) {
+    const std::string& m = c.method;
+    Json ok = JsonObject{{"ok", Json(true)}};
+    if (m == "notify") {
+      // Every demo notification offers one action besides the click.
+      std::string id = "n" + std::to_string(++request_seq_);
+      send("NOTIFY " + id + "\t" + one_line(text_param(c, "title")) + "\t" +
+           one_line(text_param(c, "body")) + "\t\t1\t" +
+           wire_escape(R"([{"id":"again","title":"Again"}])"));
+      reply(c, true, Json(JsonObject{{"ok", Json(true)}, {"id", Json(id)}}));
+    } else if (m == "clip.read") {
+      request(c, "GET", "clipboard");
+    } else if (m == "clip.changeCount") {
+      request(c, "GET", "clipboard:count");
+    } else if (m == "clip.write") {
+      std::string text = text_param(c, "text");
+      if (text.empty()) text = text_param(c, "color");
+      send("CLIPWRITE " + wire_escape(text) + "\t" + wire_escape(text_param(c, "html")) + "\t" +
+           wire_escape(text_param(c, "image")) + "\t\t");
+      reply(c, true, ok);
+    } else if (m == "clip.watch" || m == "clip.unwatch") {
+      send(m == "clip.watch" ? "CLIPWATCH 1" : "CLIPWATCH 0");
+      reply(c, true, ok);
+    } else if (m == "app.badge") {
+      send("BADGE " + wire_escape(text_param(c, "text")));
+      reply(c, true, ok);
+    } else if (m == "app.progress") {
+      const Json* v = c.params.get("value");
+      send(v && v->is_number() ? "PROGRESS " + std::to_string(v->num()) : "PROGRESS");
+      reply(c, true, ok);
+    } else if (m == "app.attention") {
+      send("ATTENTION");
+      reply(c, true, ok);
+    } else if (m == "system.battery") {
+      request(c, "GET", "battery");
+    } else if (m == "system.idleTime") {
+      request(c, "GET", "idle");
+    } else if (m == "power.prevent") {
+      const Json* d = c.params.get("display");
+      bool display = d && d->is_bool() && std::get<bool>(d->v);
+      request(c, "POWER", std::string("on\t") + (display ? "1" : "") + "\t" +
+                              wire_escape(text_param(c, "reason")));
+    } else if (m == "power.allow") {
+      request(c, "POWER", "off");
+    } else {
+      return false;
+    }
+    return true;
+  }
 
   void on_nav(std::string_view rest) {
     auto v = json_parse(rest);
@@ -741,11 +856,13 @@ class Backend {
       return send_quit();
     }
     if (m == "system.requirements") return reply(c, true, requirements());
+    if (on_desktop_call(c)) return;
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
     if (m.starts_with("win.find") || m == "win.stopFind" || m == "win.print" ||
         m == "win.printToPDF" || m == "demo.cookies")
       return on_page_tool(c);
+    if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
     reject(c, "unknown method " + m);
@@ -940,6 +1057,40 @@ class Backend {
       }
       send(line);
       return reply(c, true, ok);
+    }
+    reject(c, "unknown method " + m);
+  }
+
+  // Hotkeys, keystrokes and the pointer: each becomes a launcher request
+  // whose answer goes back to the page as it is.
+  void ask_launcher(const PageCall& c, const std::string& kw, const std::string& rest) {
+    std::string key = "in" + std::to_string(++via_seq_);
+    via_launcher_.emplace(key, c);
+    send(kw + " " + key + " " + rest);
+  }
+
+  void on_input(const PageCall& c) {
+    auto text = [&](std::string_view key) {
+      const Json* v = param(c, key);
+      return v && v->is_string() ? v->str() : std::string();
+    };
+    const std::string& m = c.method;
+    auto flat = [](std::string s) {
+      for (char& ch : s)
+        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+      return s;
+    };
+    if (m == "hotkey.register") return ask_launcher(c, "HKREG", flat(text("id")) + "\t" + flat(text("combo")));
+    if (m == "hotkey.unregister") {
+      send("HKUNREG " + flat(text("id")));
+      return reply(c, true, Json());
+    }
+    if (m == "app.keystroke") return ask_launcher(c, "KEYSTROKE", flat(text("combo")));
+    if (m == "app.mouse") return ask_launcher(c, "GET", "mouse");
+    if (m == "app.mouseTracking.start") return ask_launcher(c, "MOUSETRACK", "");
+    if (m == "app.mouseTracking.stop") {
+      send("MOUSETRACK STOP");
+      return reply(c, true, Json());
     }
     reject(c, "unknown method " + m);
   }

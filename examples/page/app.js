@@ -308,6 +308,93 @@
     host.appendChild(card);
   });
 
+  // Input: a global hotkey, a synthetic keystroke and the pointer position,
+  // with pointer tracking for desktops that hide the pointer (Wayland).
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'input';
+    const h = document.createElement('h2');
+    h.textContent = 'Input';
+    const combo = document.createElement('input');
+    combo.value = 'ctrl+shift+h';
+    combo.setAttribute('aria-label', 'key combination');
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('p');
+    out.className = 'muted small';
+    out.textContent = 'Hotkey presses show up here.';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    ovalis.hotkey.on((id) => { out.textContent = 'hotkey pressed: ' + id; });
+    button('Register hotkey', () => run('hotkey.register()', () => ovalis.hotkey.register('demo', combo.value)));
+    button('Unregister', () => run('hotkey.unregister()', () => ovalis.hotkey.unregister('demo')));
+    button('Send as keystroke', () => run('app.keystroke()', () => ovalis.app.keystroke(combo.value)));
+    button('Pointer', () => run('app.mousePosition()', async () => {
+      const p = await ovalis.app.mousePosition();
+      if (p) out.textContent = `pointer at ${p.x}, ${p.y}` + (p.window && p.window.inside ? ' (over this window)' : '');
+      return p;
+    }));
+    button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
+    button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
+    card.append(h, combo, buttons, out);
+    host.appendChild(card);
+  });
+
+  // Desktop services: clipboard, notifications, the dock's badge and
+  // progress, attention, battery, idle time and keeping the machine awake.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'desktop';
+    const h = document.createElement('h2');
+    h.textContent = 'Desktop';
+    const text = document.createElement('input');
+    text.value = 'Copied from the demo';
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const events = document.createElement('ul');
+    events.className = 'mini-list';
+    const note = (line) => {
+      const li = document.createElement('li');
+      li.textContent = line;
+      events.prepend(li);
+      while (events.children.length > 5) events.lastChild.remove();
+    };
+    const button = (label, what, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', () => run(what, fn));
+      buttons.appendChild(b);
+    };
+    let badge = 0;
+    button('Copy', 'clipboard.write()', () => ovalis.clipboard.write({ text: text.value }));
+    button('Read clipboard', 'clipboard.read()', () => ovalis.clipboard.read());
+    button('Notify', 'notify()', () => ovalis.notify('Hello from the demo', text.value));
+    button('Badge +1', 'app.badge()', () => ovalis.app.badge(String(++badge)));
+    button('Clear badge', 'app.badge()', () => ovalis.app.badge(String((badge = 0) || '')));
+    button('Progress 40%', 'app.progress(0.4)', () => ovalis.app.progress(0.4));
+    button('No progress', 'app.progress(-1)', () => ovalis.app.progress(-1));
+    button('Attention', 'app.attention()', () => ovalis.app.attention());
+    button('Battery', 'system.battery()', () => ovalis.system.battery());
+    button('Idle time', 'system.idleTime()', () => ovalis.system.idleTime());
+    button('Keep awake', 'power.preventSleep()', () =>
+      ovalis.app.power.preventSleep('Demo', { display: true }));
+    button('Allow sleep', 'power.allowSleep()', () => ovalis.app.power.allowSleep());
+    ovalis.clipboard.onChange((d) =>
+      note(`clipboard change ${d.changeCount}${d.self ? ' (ours)' : ''}`));
+    ovalis.api.on('notification-click', (d) => note(`notification ${d.id} clicked`));
+    ovalis.api.on('notification-action', (d) => note(`notification ${d.id}: ${d.action}`));
+    card.append(h, text, buttons, events);
+    host.appendChild(card);
+  });
+
   // ---- start-up ------------------------------------------------------------
 
   (async () => {

@@ -7,6 +7,7 @@
 #include "core/dispatch.h"
 #include "core/wire.h"
 #include "desktop/desktop.h"
+#include "input/input.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -94,15 +95,14 @@ void handle_line(const std::string& line) {
     case Cmd::PickColor: do_pickcolor(m.id); return;
     case Cmd::Thumb: do_thumb(m.id, m.rest); return;
     case Cmd::Spotlight: do_spotlight(m.id, m.rest); return;
-    case Cmd::Keystroke: send_got(m.id, "{\"ok\":false,\"trusted\":false}"); return;
-    case Cmd::HkReg: {
-      // "HKREG <id> <rest>": the answer shape is the dispatcher's; the
-      // registration itself belongs to the hotkey feature.
-      size_t sp = m.rest.find(' ');
-      std::string_view id = m.rest.substr(0, sp);
-      got_unsupported(id, "global hotkeys are not available in this build");
+    case Cmd::Keystroke:
+      send_got(m.id, do_keystroke(m.rest) ? "{\"ok\":true,\"trusted\":true}"
+                                          : "{\"ok\":false,\"trusted\":false}");
       return;
-    }
+    case Cmd::HkReg: do_hkreg(m.rest); return;
+    case Cmd::HkUnreg: do_hkunreg(m.rest); return;
+    case Cmd::MouseTrack: mt_start(m.id, m.rest); return;
+    case Cmd::MouseTrackStop: do_mousetrack_stop(); return;
 
     case Cmd::Dlg: do_dlg(m.rest); return;
     case Cmd::NavR: do_navr(m.rest); return;
@@ -111,7 +111,6 @@ void handle_line(const std::string& line) {
     // Requests of features that are not part of this build.
     case Cmd::Sound: case Cmd::Say:
     case Cmd::Voices: case Cmd::AudioTap:
-    case Cmd::MouseTrack:
       not_built(m.id, m.cmd);
       return;
     case Cmd::Sampler: do_sampler_line(m.rest); return;

@@ -20,6 +20,7 @@
 #include "core/app.h"
 #include "core/wire.h"
 #include "desktop/desktop.h"
+#include "input/input.h"
 #include "menus/menus.h"
 #include "webview/webview.h"
 #include "windows/windows.h"
@@ -69,6 +70,7 @@ void wire_features() {
   add_view_setup(nav_policy_setup_view);
   add_view_setup(permissions_setup_view);
   add_window_gone_hook(find_window_gone);
+  install_input_hooks();
   g_shutdown_hooks.remove_tray = remove_tray;
   g_shutdown_hooks.eq_stop = eq_stop;
   g_shutdown_hooks.smp_stop = smp_stop;

@@ -248,4 +248,16 @@ GdkWindowEdge resize_edge(std::string_view name);
 // ---- pointer and foreground queries ----
 
 std::string mouse_json(std::string_view id);
+
+// Where the display server hides the pointer outside our windows (Wayland),
+// a higher feature may track it; the pointer query then reads it here.
+// Unset slots mean no tracking.
+struct PointerTracking {
+  // The tracked global position, when tracking is on and has one.
+  bool (*position)(int* x, int* y) = nullptr;
+  // Stores and reads a window's offset between tracked and local position.
+  void (*calibrate)(const std::string& window, int dx, int dy) = nullptr;
+  bool (*calibration)(const std::string& window, int* dx, int* dy) = nullptr;
+};
+extern PointerTracking g_pointer_tracking;
 std::string fgscreen_json();
