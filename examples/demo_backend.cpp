@@ -86,7 +86,8 @@ const std::set<std::string, std::less<>> kCalls = {
     "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
     "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
     "power.prevent", "power.allow",
-
+    // the page panel
+    "win.find", "win.stopFind", "win.print", "win.printToPDF", "demo.cookies",
     // the web content panel
     "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
@@ -194,6 +195,8 @@ class Backend {
  private:
   std::string launcher_, page_, shot_path_;
   std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  std::map<std::string, PageCall> page_gets_;  // PDF and cookie requests waiting for theirs
+  int page_seq_ = 0;
   std::map<std::string, PageCall> tool_calls_;  // tools panel requests waiting for their GOT
   int tool_seq_ = 0;
   int smp_seq_ = 0, smp_voice_ = 0;
@@ -600,9 +603,55 @@ class Backend {
     }
   }
 
+  // Find answers the page's call itself; PDF and cookies answer with GOT.
+  void on_page_tool(const PageCall& c) {
+    const std::string& m = c.method;
+    auto str = [&](const char* k) {
+      const Json* v = param(c, k);
+      return v && v->is_string() ? one_line(v->str()) : std::string();
+    };
+    auto flag = [&](const char* k, bool dflt) {
+      const Json* v = param(c, k);
+      return v && v->is_bool() ? std::get<bool>(v->v) : dflt;
+    };
+    if (m == "win.find") {
+      std::string term = str("term");
+      for (char& ch : term)
+        if (ch == '\t') ch = ' ';
+      return send("FIND " + c.call_id + " " + term + "\t" + (flag("forward", true) ? "1" : "0") +
+                  "\t" + (flag("matchCase", false) ? "1" : "0"));
+    }
+    if (m == "win.stopFind") return send("STOPFIND " + c.call_id);
+    if (m == "win.print") {
+      auto kw = targeted("PRINT", c.window);
+      if (kw) send(*kw);
+      return reply(c, true, Json(JsonObject{{"ok", Json(kw.has_value())}}));
+    }
+    std::string id = "pg" + std::to_string(++page_seq_);
+    page_gets_[id] = c;
+    if (m == "win.printToPDF") {
+      std::string path = str("path");
+      if (path.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/ovalis-demo.pdf";
+      }
+      std::string esc;
+      for (char ch : path) esc += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+      std::string kw = c.window == "main" ? "PDF " : "PDF@" + c.window + " ";
+      return send(kw + id + " " + esc);
+    }
+    send("COOKIES " + id + " get");
+  }
+
   void on_got(std::string_view rest) {
     size_t sp = rest.find(' ');
     if (sp == std::string_view::npos) return;
+    if (auto it = page_gets_.find(std::string(rest.substr(0, sp))); it != page_gets_.end()) {
+      PageCall c = it->second;
+      page_gets_.erase(it);
+      auto v = json_parse(rest.substr(sp + 1));
+      return v ? reply(c, true, *v) : reject(c, "unreadable answer");
+    }
     if (auto it = smp_loads_.find(std::string(rest.substr(0, sp))); it != smp_loads_.end()) {
       PageCall c = it->second;
       smp_loads_.erase(it);
@@ -860,6 +909,9 @@ class Backend {
     if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
+    if (m.starts_with("win.find") || m == "win.stopFind" || m == "win.print" ||
+        m == "win.printToPDF" || m == "demo.cookies")
+      return on_page_tool(c);
     if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
         m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
         m == "app.spotlight")

@@ -197,6 +197,31 @@
   $('#sound-balance').addEventListener('change', () =>
     run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
 
+  // ---- page panel ----------------------------------------------------------
+
+  const findOut = $('#find-result');
+  const find = (forward) => run('win.find()', async () => {
+    const r = await ovalis.win.find(value('#find-term'), { forward });
+    findOut.textContent = r.found ? r.activeMatch + ' of ' + r.matches : 'not found';
+    return r;
+  });
+  const pageTools = {
+    next: () => find(true),
+    prev: () => find(false),
+    stop: () => run('win.stopFind()', async () => { findOut.textContent = '-'; return ovalis.win.stopFind(); }),
+    print: () => run('win.print()', () => ovalis.win.print()),
+    pdf: () => run('win.printToPDF()', () => ovalis.win.printToPDF('')),
+    cookies: () => run('cookies', () => ovalis.api.call('demo.cookies', {})),
+    // The proxy serves this file:// page without any rule; a failed fetch
+    // of an unreachable address still shows the proxy answered.
+    proxy: () => run('proxyURL()', () => fetch(ovalis.proxyURL('http://127.0.0.1:9/'))
+      .then((r) => ({ status: r.status }), (e) => ({ error: String(e) }))),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-page]');
+    if (btn && pageTools[btn.dataset.page]) pageTools[btn.dataset.page]();
+  });
+
   // ---- web content panel ---------------------------------------------------
 
   const content = {
