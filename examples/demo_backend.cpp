@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <cmath>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,9 +78,18 @@ const std::set<std::string, std::less<>> kCalls = {
     "app.spotlight",
     // the input panel
     "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
-    "app.mouseTracking.start", "app.mouseTracking.stop"};
+    "app.mouseTracking.start", "app.mouseTracking.stop",
+    // desktop services, carried out by the launcher
+    "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
+    "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
+    "power.prevent", "power.allow",
+
+    // the web content panel
+    "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu", "hotkey"};
+                                                    "screens", "menu", "hotkey", "download",
+                                                    "popup", "clipboard-change", "notification-click",
+                                                    "notification-action"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -202,6 +212,9 @@ class Backend {
   Json store_ = JsonObject{};
   long long tick_n_ = 0;
   Clock::time_point started_, next_tick_;
+  // Requests sent to the launcher on a page's behalf: request id -> call id.
+  std::map<std::string, std::string, std::less<>> pending_;
+  long long request_seq_ = 0;
 
   // Shutdown: when QUIT went out, and whether the launcher was told by signal.
   std::optional<Clock::time_point> quit_sent_;
@@ -556,7 +569,23 @@ class Backend {
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
+    if (l.starts_with("NAVQ ") || l.starts_with("POPUPQ ")) return on_question(l);
+    if (l.starts_with("DOWNLOAD ")) return forward_event("download", l.substr(9));
+    if (l.starts_with("POPUP ")) return forward_event("popup", l.substr(6));
     if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
+    if (l.starts_with("CLIPCHANGE ")) return on_clipchange(l.substr(11));
+    if (l.starts_with("NOTIFYCLICK "))
+      return emit_to_ready("notification-click",
+                           Json(JsonObject{{"id", Json(std::string(l.substr(12)))}}));
+    if (l.starts_with("NOTIFYACTION ")) {
+      // "NOTIFYACTION <id>\t<action>\t<reply>"
+      std::string_view rest = l.substr(13);
+      size_t t1 = rest.find('\t');
+      std::string_view action = t1 == std::string_view::npos ? "" : rest.substr(t1 + 1);
+      return emit_to_ready("notification-action",
+                           Json(JsonObject{{"id", Json(std::string(rest.substr(0, t1)))},
+                                           {"action", Json(std::string(action.substr(0, action.find('\t'))))}}));
+    }
     if (l == "SYS screens") return send("GET 2 screens");
     if (l == "SYS theme dark" || l == "SYS theme light") {
       bool dark = l == "SYS theme dark";
@@ -591,6 +620,11 @@ class Backend {
       via_launcher_.erase(it);
       return reply(c, true, *v);
     }
+    if (auto it = pending_.find(rest.substr(0, sp)); it != pending_.end()) {
+      send(ret_line(it->second, true, *v));
+      pending_.erase(it);
+      return;
+    }
     if (rest.substr(0, sp) == "2") {
       screens_ = *v;
       return emit_to_ready("screens", Json(JsonObject{{"screens", screens_}}));
@@ -611,6 +645,108 @@ class Backend {
   }
 
   Json windows_event() const { return Json(JsonObject{{"windows", windows_}}); }
+
+  // "CLIPCHANGE <count> <self>": the page API's "clipboard-change" event.
+  void on_clipchange(std::string_view rest) {
+    size_t sp = rest.find(' ');
+    long long count = std::atoll(std::string(rest.substr(0, sp)).c_str());
+    bool self = sp != std::string_view::npos && rest.substr(sp + 1) == "1";
+    emit_to_ready("clipboard-change",
+                  Json(JsonObject{{"changeCount", Json(count)}, {"self", Json(self)}}));
+  }
+
+  // Sends "<kw> <id> <rest>" (or "GET <id> <rest>") and answers the call
+  // when the launcher's "GOT <id>" arrives.
+  void request(const PageCall& c, const std::string& kw, const std::string& rest) {
+    std::string id = "d" + std::to_string(++request_seq_);
+    pending_[id] = c.call_id;
+    send(kw + " " + id + " " + rest);
+  }
+
+  static std::string text_param(const PageCall& c, std::string_view key) {
+    const Json* v = c.params.get(key);
+    return v && v->is_string() ? v->str() : "";
+  }
+
+  // The desktop services of the launcher, reached through the page API.
+  bool on_desktop_call(const PageCall& c) {
+    const std::string& m = c.method;
+    Json ok = JsonObject{{"ok", Json(true)}};
+    if (m == "notify") {
+      // Every demo notification offers one action besides the click.
+      std::string id = "n" + std::to_string(++request_seq_);
+      send("NOTIFY " + id + "\t" + one_line(text_param(c, "title")) + "\t" +
+           one_line(text_param(c, "body")) + "\t\t1\t" +
+           wire_escape(R"([{"id":"again","title":"Again"}])"));
+      reply(c, true, Json(JsonObject{{"ok", Json(true)}, {"id", Json(id)}}));
+    } else if (m == "clip.read") {
+      request(c, "GET", "clipboard");
+    } else if (m == "clip.changeCount") {
+      request(c, "GET", "clipboard:count");
+    } else if (m == "clip.write") {
+      std::string text = text_param(c, "text");
+      if (text.empty()) text = text_param(c, "color");
+      send("CLIPWRITE " + wire_escape(text) + "\t" + wire_escape(text_param(c, "html")) + "\t" +
+           wire_escape(text_param(c, "image")) + "\t\t");
+      reply(c, true, ok);
+    } else if (m == "clip.watch" || m == "clip.unwatch") {
+      send(m == "clip.watch" ? "CLIPWATCH 1" : "CLIPWATCH 0");
+      reply(c, true, ok);
+    } else if (m == "app.badge") {
+      send("BADGE " + wire_escape(text_param(c, "text")));
+      reply(c, true, ok);
+    } else if (m == "app.progress") {
+      const Json* v = c.params.get("value");
+      send(v && v->is_number() ? "PROGRESS " + std::to_string(v->num()) : "PROGRESS");
+      reply(c, true, ok);
+    } else if (m == "app.attention") {
+      send("ATTENTION");
+      reply(c, true, ok);
+    } else if (m == "system.battery") {
+      request(c, "GET", "battery");
+    } else if (m == "system.idleTime") {
+      request(c, "GET", "idle");
+    } else if (m == "power.prevent") {
+      const Json* d = c.params.get("display");
+      bool display = d && d->is_bool() && std::get<bool>(d->v);
+      request(c, "POWER", std::string("on\t") + (display ? "1" : "") + "\t" +
+                              wire_escape(text_param(c, "reason")));
+    } else if (m == "power.allow") {
+      request(c, "POWER", "off");
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  // Every page may go anywhere and every popup opens in a window of its own.
+  void on_question(std::string_view l) {
+    bool nav = l.starts_with("NAVQ ");
+    std::string_view rest = l.substr(nav ? 5 : 7);
+    std::string_view id = rest.substr(0, rest.find(' '));
+    send(std::string(nav ? "NAVR " : "POPUPR ") + std::string(id) + (nav ? " allow" : " window"));
+  }
+
+  void forward_event(std::string_view event, std::string_view json) {
+    if (auto v = json_parse(json)) emit_to_ready(event, *v);
+  }
+
+  // "dialog.*": the launcher shows the dialog and answers the page itself.
+  void on_dialog(const PageCall& c) {
+    auto text = [&](std::string_view key) {
+      const Json* v = param(c, key);
+      return v && v->is_string() ? one_line(v->str()) : std::string();
+    };
+    std::string types;
+    if (const Json* t = param(c, "types"); t && t->is_array())
+      for (auto& e : t->arr())
+        if (e.is_string()) types += (types.empty() ? "" : ",") + one_line(e.str());
+    std::string op;
+    if (c.method == "dialog.openFile") op = "open\t" + types;
+    else if (c.method == "dialog.saveFile") op = "save\t" + types + "\t" + text("name") + "\tdownloads";
+    else op = "confirm\t" + text("message") + "\t" + text("detail");
+    send("DLG " + c.call_id + " " + op);
+  }
 
   void on_nav(std::string_view rest) {
     auto v = json_parse(rest);
@@ -716,6 +852,8 @@ class Backend {
       return send_quit();
     }
     if (m == "system.requirements") return reply(c, true, requirements());
+    if (on_desktop_call(c)) return;
+    if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
     if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
@@ -1111,6 +1249,8 @@ int main(int argc, char** argv) {
   std::string launcher = OVALIS_DEMO_LAUNCHER;
   if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) launcher = e;
   std::string page = std::string(OVALIS_DEMO_PAGE_DIR) + "/index.html";
+  // Popups open in windows of their own, which the demo then allows.
+  setenv("OVALIS_POPUPS", "window", 0);
 
   Backend backend(launcher, page, shot);
   return backend.run();

@@ -197,6 +197,39 @@
   $('#sound-balance').addEventListener('change', () =>
     run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
 
+  // ---- web content panel ---------------------------------------------------
+
+  const content = {
+    open: () => run('dialog.openFile()', () => ovalis.dialog.openFile({ types: ['txt', 'md'] })),
+    save: () => run('dialog.saveFile()', () =>
+      ovalis.dialog.saveFile({ types: ['txt'], name: 'notes' })),
+    confirm: () => run('dialog.confirm()', () =>
+      ovalis.dialog.confirm('Keep going?', 'The answer comes back to the page.')),
+    popup: () => {
+      const w = window.open(location.href.split('?')[0] + '?popup', '', 'width=640,height=480');
+      log('info', 'window.open()', w ? 'opened' : 'blocked');
+    },
+    download: () => {
+      const blob = new Blob(['Saved by the ovalis demo at ' + new Date().toISOString() + '\n'],
+                            { type: 'text/plain' });
+      const a = document.createElement('a');
+      a.href = URL.createObjectURL(blob);
+      a.download = 'demo-note.txt';
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+      setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+    },
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-content]');
+    if (btn && content[btn.dataset.content]) content[btn.dataset.content]();
+  });
+  ovalis.api.on('download', (d) => {
+    if (d.state !== 'progress') log(d.state === 'failed' ? 'err' : 'info', 'download ' + d.state, d.path || d.filename);
+  });
+  ovalis.api.on('popup', (p) => log('info', 'popup ' + p.action, p.url));
+
   // ---- tools panel ---------------------------------------------------------
 
   let lastCapture = null;
@@ -357,6 +390,55 @@
     button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
     button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
     card.append(h, combo, buttons, out);
+    host.appendChild(card);
+  });
+
+  // Desktop services: clipboard, notifications, the dock's badge and
+  // progress, attention, battery, idle time and keeping the machine awake.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'desktop';
+    const h = document.createElement('h2');
+    h.textContent = 'Desktop';
+    const text = document.createElement('input');
+    text.value = 'Copied from the demo';
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const events = document.createElement('ul');
+    events.className = 'mini-list';
+    const note = (line) => {
+      const li = document.createElement('li');
+      li.textContent = line;
+      events.prepend(li);
+      while (events.children.length > 5) events.lastChild.remove();
+    };
+    const button = (label, what, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', () => run(what, fn));
+      buttons.appendChild(b);
+    };
+    let badge = 0;
+    button('Copy', 'clipboard.write()', () => ovalis.clipboard.write({ text: text.value }));
+    button('Read clipboard', 'clipboard.read()', () => ovalis.clipboard.read());
+    button('Notify', 'notify()', () => ovalis.notify('Hello from the demo', text.value));
+    button('Badge +1', 'app.badge()', () => ovalis.app.badge(String(++badge)));
+    button('Clear badge', 'app.badge()', () => ovalis.app.badge(String((badge = 0) || '')));
+    button('Progress 40%', 'app.progress(0.4)', () => ovalis.app.progress(0.4));
+    button('No progress', 'app.progress(-1)', () => ovalis.app.progress(-1));
+    button('Attention', 'app.attention()', () => ovalis.app.attention());
+    button('Battery', 'system.battery()', () => ovalis.system.battery());
+    button('Idle time', 'system.idleTime()', () => ovalis.system.idleTime());
+    button('Keep awake', 'power.preventSleep()', () =>
+      ovalis.app.power.preventSleep('Demo', { display: true }));
+    button('Allow sleep', 'power.allowSleep()', () => ovalis.app.power.allowSleep());
+    ovalis.clipboard.onChange((d) =>
+      note(`clipboard change ${d.changeCount}${d.self ? ' (ours)' : ''}`));
+    ovalis.api.on('notification-click', (d) => note(`notification ${d.id} clicked`));
+    ovalis.api.on('notification-action', (d) => note(`notification ${d.id}: ${d.action}`));
+    card.append(h, text, buttons, events);
     host.appendChild(card);
   });
 

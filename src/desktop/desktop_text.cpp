@@ -8,13 +8,16 @@
 
 namespace {
 
-// The string value of "<key>": looked for from `from`; a key that starts
-// past `to` is not in this object. A backslash takes the next character
-// literally.
+// The string value of "<key>" in the object from `from` to `to` (its
+// closing brace). The key is looked for inside the object only, so a long
+// list of objects without it costs linear time; the value may run on past
+// the brace to the next unescaped quote. A backslash takes the next
+// character literally.
 std::string action_value(std::string_view s, size_t from, size_t to, std::string_view key) {
   std::string pat = "\"" + std::string(key) + "\":";
-  size_t k = s.find(pat, from);
-  if (k == std::string_view::npos || k > to) return "";
+  size_t k = s.substr(from, to - from).find(pat);
+  if (k == std::string_view::npos) return "";
+  k += from;
   size_t q = s.find('"', k + pat.size());
   if (q == std::string_view::npos) return "";
   std::string out;

@@ -497,8 +497,11 @@ TEST_F(Desk, PowerHoldsAndReleasesTheLocks) {
   // No reason: the application's name stands in.
   EXPECT_EQ(request("POWER", "on\t\t"), R"({"ok":true,"active":true})");
   EXPECT_TRUE(standin_.wait_all({"inhibit sleep:idle Desk_Test Desk_Test block 3"}));
+  // A reason that is not UTF-8 still reaches the bus, repaired.
+  EXPECT_EQ(request("POWER", "on\t\tbad\xff"), R"({"ok":true,"active":true})");
+  EXPECT_TRUE(standin_.wait_all({"closed 3", "inhibit sleep:idle Desk_Test bad\xef\xbf\xbd block 4"}));
   EXPECT_EQ(request("POWER", "off\t\t"), R"({"ok":true,"active":false})");
-  EXPECT_TRUE(standin_.wait_all({"closed 3"}));
+  EXPECT_TRUE(standin_.wait_all({"closed 4"}));
 }
 
 TEST_F(Desk, IdleTimeFromTheIdleMonitor) { EXPECT_EQ(get("idle"), R"({"seconds":12.3})"); }

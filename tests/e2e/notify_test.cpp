@@ -149,9 +149,12 @@ TEST_F(Notify, ArgumentsAsTheDaemonReceivesThem) {
             "('Notes', uint32 0, '/usr/share/icons/notes.png', 'Hi', 'Sub\\nBody', ['default', "
             "'Open', 'a', 'a'], {'desktop-entry': <'org.example.notes'>, 'suppress-sound': "
             "<true>}, -1)");
+  // Text that is not UTF-8 is repaired rather than refused by the bus.
+  b_->send("NOTIFY n3\tbad\xff\tbody\t\t1\t");
+  EXPECT_NE(next_notify().find("'bad\xef\xbf\xbd', 'body'"), std::string::npos);
   // Closed by the application's peer the way any client can: the daemon
   // then reports them closed, and the launcher forgets them.
-  for (guint32 id : {1u, 2u})
+  for (guint32 id : {1u, 2u, 3u})
     if (GVariant* r = g_dbus_connection_call_sync(
             bus_, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
             "org.freedesktop.Notifications", "CloseNotification", g_variant_new("(u)", id),

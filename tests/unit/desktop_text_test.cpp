@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "desktop/desktop_text.h"
 
 namespace {
@@ -73,6 +75,19 @@ TEST(Utf8, BadBytesAreReplaced) {
   EXPECT_EQ(fixed.front(), 'a');
   EXPECT_EQ(fixed.back(), 'b');
   EXPECT_NE(fixed.find("\xef\xbf\xbd"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NotifyActions, AHugeListWithoutKeysIsScannedQuickly) {
+  std::string many;
+  for (int i = 0; i < 200000; ++i) many += "{}";
+  many += R"({"id":"last"})";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(parse_notify_actions(many).back().key, "last");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace
