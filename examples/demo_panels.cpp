@@ -210,6 +210,12 @@ void dialogs_panel(Demo& d) {
     b.print(c.window);
     c.resolve(kOk);
   });
+  // Cookies of the web views' store: "get" with an optional address.
+  b.handle("demo.cookies", [&b](const Call& c) {
+    std::vector<std::string> fields;
+    if (std::string url = c.str("url"); !url.empty()) fields.push_back(url);
+    c.resolve_with(b.cookies(c.str("op", "get"), fields));
+  });
   b.handle("win.printToPDF", [&b](const Call& c) { c.resolve_with(b.pdf(c.window, c.str("path"))); });
 }
 

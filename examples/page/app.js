@@ -189,6 +189,7 @@
       ['Find "panel"', () => ovalis.win.find('panel'), true],
       ['Stop find', () => ovalis.win.stopFind(), true],
       ['Print to PDF', () => ovalis.win.printToPDF(paths.tmp + '/ovalis-demo.pdf'), true],
+      ['Cookies', () => call('demo.cookies', { op: 'get' }), true],
       ['Open file…', () => ovalis.dialog.openFile({ types: ['txt', 'md', 'html'] })],
       ['Open files…', () => ovalis.dialog.openFiles()],
       ['Pick folder…', () => ovalis.dialog.pickFolder()],
