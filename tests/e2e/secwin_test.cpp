@@ -41,6 +41,7 @@ class SecWins : public testing::Test {
 Backend* SecWins::b_ = nullptr;
 
 TEST_F(SecWins, OpenSeveralEachWithItsOwnPageAndCalls) {
+  E2E_X11_ONLY("counts X windows by title");
   std::string blank = page_path("blank.html");
   ASSERT_TRUE(open("a\t" + blank + "\tWindow A\t500x300", "a"));
   ASSERT_TRUE(open("b\t" + blank + "\t\tnot-a-size\t\t\t\t\t\t\t\t40\t\t\t\t\t0", "b"));
@@ -105,6 +106,7 @@ TEST_F(SecWins, MenusReachEveryWindow) {
 }
 
 TEST_F(SecWins, ClosingByCommandAndByTheWindowManager) {
+  E2E_X11_ONLY("closes through the X window manager");
   b_->send("WINCLOSE main");
   b_->send("WINCLOSE nosuch");
   b_->send("WINCLOSE a");
