@@ -162,7 +162,7 @@ TEST(BridgeAlone, RelativeTargetShowsAnEmptyPageSilently) {
   EXPECT_TRUE(rest.empty()) << rest.front();
   b.send("QUIT");
   EXPECT_EQ(b.wait_exit(), 0);
-  EXPECT_EQ(b.stderr_text().find("ovalis:"), std::string::npos);
+  EXPECT_EQ(b.stderr_text().find("ovalis:"), std::string::npos) << b.stderr_text();
 }
 
 }  // namespace
