@@ -72,17 +72,24 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the tools panel
+    "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
+    "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
+    "app.spotlight",
     // the input panel
     "hotkey.register", "hotkey.unregister", "app.keystroke", "app.mouse",
     "app.mouseTracking.start", "app.mouseTracking.stop",
     // desktop services, carried out by the launcher
     "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
     "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
-    "power.prevent", "power.allow"};
+    "power.prevent", "power.allow",
+
+    // the web content panel
+    "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
-                                                    "screens", "menu", "clipboard-change",
-                                                    "notification-click",
-                                                    "notification-action", "hotkey"};
+                                                    "screens", "menu", "hotkey", "download",
+                                                    "popup", "clipboard-change", "notification-click",
+                                                    "notification-action"};
 // Window operations the demo page may ask for.
 const std::set<std::string, std::less<>> kDemoWinops = {
     "zoom", "fullscreen", "minimize", "center", "onscreen", "ontop 1", "ontop 0"};
@@ -184,6 +191,8 @@ class Backend {
  private:
   std::string launcher_, page_, shot_path_;
   std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  std::map<std::string, PageCall> tool_calls_;  // tools panel requests waiting for their GOT
+  int tool_seq_ = 0;
   int smp_seq_ = 0, smp_voice_ = 0;
   std::string dir_, sock_path_;
   int listen_fd_ = -1;
@@ -560,6 +569,9 @@ class Backend {
     if (l.starts_with("CALL ")) return on_call(l.substr(5));
     if (l.starts_with("GOT ")) return on_got(l.substr(4));
     if (l.starts_with("NAV ")) return on_nav(l.substr(4));
+    if (l.starts_with("NAVQ ") || l.starts_with("POPUPQ ")) return on_question(l);
+    if (l.starts_with("DOWNLOAD ")) return forward_event("download", l.substr(9));
+    if (l.starts_with("POPUP ")) return forward_event("popup", l.substr(6));
     if (l.starts_with("WINSTATE ")) return on_winstate(l.substr(9));
     if (l.starts_with("CLIPCHANGE ")) return on_clipchange(l.substr(11));
     if (l.starts_with("NOTIFYCLICK "))
@@ -595,6 +607,11 @@ class Backend {
       if (ok && ok->is_bool() && std::get<bool>(ok->v)) return reply(c, true, *v);
       const Json* err = v ? v->get("error") : nullptr;
       return reject(c, err && err->is_string() ? err->str() : "the sound did not load");
+    }
+    if (auto it = tool_calls_.find(std::string(rest.substr(0, sp))); it != tool_calls_.end()) {
+      PageCall c = it->second;
+      tool_calls_.erase(it);
+      return on_tool_answer(c, json_parse(rest.substr(sp + 1)));
     }
     auto v = json_parse(rest.substr(sp + 1));
     if (!v) return;
@@ -702,6 +719,35 @@ class Backend {
     return true;
   }
 
+  // Every page may go anywhere and every popup opens in a window of its own.
+  void on_question(std::string_view l) {
+    bool nav = l.starts_with("NAVQ ");
+    std::string_view rest = l.substr(nav ? 5 : 7);
+    std::string_view id = rest.substr(0, rest.find(' '));
+    send(std::string(nav ? "NAVR " : "POPUPR ") + std::string(id) + (nav ? " allow" : " window"));
+  }
+
+  void forward_event(std::string_view event, std::string_view json) {
+    if (auto v = json_parse(json)) emit_to_ready(event, *v);
+  }
+
+  // "dialog.*": the launcher shows the dialog and answers the page itself.
+  void on_dialog(const PageCall& c) {
+    auto text = [&](std::string_view key) {
+      const Json* v = param(c, key);
+      return v && v->is_string() ? one_line(v->str()) : std::string();
+    };
+    std::string types;
+    if (const Json* t = param(c, "types"); t && t->is_array())
+      for (auto& e : t->arr())
+        if (e.is_string()) types += (types.empty() ? "" : ",") + one_line(e.str());
+    std::string op;
+    if (c.method == "dialog.openFile") op = "open\t" + types;
+    else if (c.method == "dialog.saveFile") op = "save\t" + types + "\t" + text("name") + "\tdownloads";
+    else op = "confirm\t" + text("message") + "\t" + text("detail");
+    send("DLG " + c.call_id + " " + op);
+  }
+
   void on_nav(std::string_view rest) {
     auto v = json_parse(rest);
     if (!v) return;
@@ -807,8 +853,13 @@ class Backend {
     }
     if (m == "system.requirements") return reply(c, true, requirements());
     if (on_desktop_call(c)) return;
+    if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
+    if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
+        m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
+        m == "app.spotlight")
+      return on_tool(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
@@ -906,6 +957,60 @@ class Backend {
     char b[32];
     std::snprintf(b, sizeof b, "%.6g", v);
     return b;
+  }
+
+  // ---- tools panel: secrets, shell, login item, capture, search ----------
+
+  std::string str_param(const PageCall& c, std::string_view key) {
+    const Json* v = param(c, key);
+    return v && v->is_string() ? wire_field(v->str()) : "";
+  }
+
+  void on_tool(const PageCall& c) {
+    const std::string& m = c.method;
+    std::string key = "tool" + std::to_string(++tool_seq_);
+    std::string line;
+    // The demo keeps its secrets under its own service name.
+    if (m == "secrets.get") line = "SECRET " + key + " get\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "secrets.set")
+      line = "SECRET " + key + " set\tovalis-demo\t" + str_param(c, "key") + "\t" +
+             str_param(c, "value");
+    else if (m == "secrets.delete") line = "SECRET " + key + " del\tovalis-demo\t" + str_param(c, "key");
+    else if (m == "shell.open") line = "SHELL " + key + " open\t" + str_param(c, "target");
+    else if (m == "shell.reveal") line = "SHELL " + key + " reveal\t" + str_param(c, "path");
+    else if (m == "shell.trash") line = "SHELL " + key + " trash\t" + str_param(c, "path");
+    else if (m == "login.get") line = "LOGIN " + key + " get";
+    else if (m == "login.set") {
+      const Json* on = param(c, "enabled");
+      line = "LOGIN " + key + " set " + (on && on->is_bool() && std::get<bool>(on->v) ? "1" : "0");
+    } else if (m == "app.captureScreen") line = "CAPTURE " + key;
+    else if (m == "app.pickColor") line = "PICKCOLOR " + key;
+    else if (m == "app.thumbnail") {
+      const Json* size = param(c, "size");
+      line = "THUMB " + key + " " + str_param(c, "path") +
+             (size && size->is_number() ? "\t" + std::to_string(static_cast<int>(size->num())) : "");
+    } else if (m == "app.spotlight") line = "SPOTLIGHT " + key + " " + str_param(c, "query");
+    else return reject(c, "unknown method " + m);
+    tool_calls_[key] = c;
+    send(line);
+  }
+
+  // The launcher's answer, shaped the way the page API promises it.
+  void on_tool_answer(const PageCall& c, const std::optional<Json>& v) {
+    if (!v) return reject(c, "no answer");
+    const Json* ok = v->get("ok");
+    if (!ok || !ok->is_bool() || !std::get<bool>(ok->v)) {
+      const Json* err = v->get("error");
+      return reject(c, err && err->is_string() ? err->str() : "unsupported here");
+    }
+    const std::string& m = c.method;
+    const Json* field = m == "secrets.get"     ? v->get("value")
+                        : m == "app.pickColor"  ? v->get("color")
+                        : m == "app.spotlight"  ? v->get("paths")
+                        : m.starts_with("login.") ? v->get("status")
+                                                  : nullptr;
+    if (field) return reply(c, true, *field);
+    reply(c, true, *v);
   }
 
   void on_sound(const PageCall& c) {
@@ -1144,6 +1249,8 @@ int main(int argc, char** argv) {
   std::string launcher = OVALIS_DEMO_LAUNCHER;
   if (const char* e = std::getenv("OVALIS_DEMO_LAUNCHER"); e && *e) launcher = e;
   std::string page = std::string(OVALIS_DEMO_PAGE_DIR) + "/index.html";
+  // Popups open in windows of their own, which the demo then allows.
+  setenv("OVALIS_POPUPS", "window", 0);
 
   Backend backend(launcher, page, shot);
   return backend.run();

@@ -197,6 +197,78 @@
   $('#sound-balance').addEventListener('change', () =>
     run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
 
+  // ---- web content panel ---------------------------------------------------
+
+  const content = {
+    open: () => run('dialog.openFile()', () => ovalis.dialog.openFile({ types: ['txt', 'md'] })),
+    save: () => run('dialog.saveFile()', () =>
+      ovalis.dialog.saveFile({ types: ['txt'], name: 'notes' })),
+    confirm: () => run('dialog.confirm()', () =>
+      ovalis.dialog.confirm('Keep going?', 'The answer comes back to the page.')),
+    popup: () => {
+      const w = window.open(location.href.split('?')[0] + '?popup', '', 'width=640,height=480');
+      log('info', 'window.open()', w ? 'opened' : 'blocked');
+    },
+    download: () => {
+      const blob = new Blob(['Saved by the ovalis demo at ' + new Date().toISOString() + '\n'],
+                            { type: 'text/plain' });
+      const a = document.createElement('a');
+      a.href = URL.createObjectURL(blob);
+      a.download = 'demo-note.txt';
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+      setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+    },
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-content]');
+    if (btn && content[btn.dataset.content]) content[btn.dataset.content]();
+  });
+  ovalis.api.on('download', (d) => {
+    if (d.state !== 'progress') log(d.state === 'failed' ? 'err' : 'info', 'download ' + d.state, d.path || d.filename);
+  });
+  ovalis.api.on('popup', (p) => log('info', 'popup ' + p.action, p.url));
+
+  // ---- tools panel ---------------------------------------------------------
+
+  let lastCapture = null;
+  const tools = {
+    capture: () => run('app.captureScreen()', async () => {
+      lastCapture = await ovalis.app.captureScreen();
+      return lastCapture;
+    }),
+    thumb: () => run('app.thumbnail(capture, 128)', async () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      const t = await ovalis.app.thumbnail(lastCapture.path, 128);
+      const img = $('#tools-thumb');
+      img.src = 'file://' + t.path;
+      img.hidden = false;
+      return t;
+    }),
+    reveal: () => run('app.shell.reveal(capture)', () => {
+      if (!lastCapture) throw new Error('capture the screen first');
+      return ovalis.app.shell.reveal(lastCapture.path);
+    }),
+    pick: () => run('app.pickColor()', async () => {
+      const color = await ovalis.app.pickColor();
+      if (color) $('#tools-color').style.background = color;
+      return color;
+    }),
+    search: () => run('app.spotlight()', () => ovalis.app.spotlight(value('#tools-query'))),
+    'secret-set': () => run("app.secrets.set('demo')", () =>
+      ovalis.app.secrets.set('demo', value('#tools-secret'))),
+    'secret-get': () => run("app.secrets.get('demo')", () => ovalis.app.secrets.get('demo')),
+    'secret-del': () => run("app.secrets.delete('demo')", () => ovalis.app.secrets.delete('demo')),
+    'login-get': () => run('app.launchAtLogin.get()', () => ovalis.app.launchAtLogin.get()),
+    'login-on': () => run('app.launchAtLogin.set(true)', () => ovalis.app.launchAtLogin.set(true)),
+    'login-off': () => run('app.launchAtLogin.set(false)', () => ovalis.app.launchAtLogin.set(false)),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-tool]');
+    if (btn && tools[btn.dataset.tool]) tools[btn.dataset.tool]();
+  });
+
   // ---- capabilities --------------------------------------------------------
 
   function renderCapabilities() {

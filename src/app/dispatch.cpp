@@ -12,19 +12,6 @@
 #include "webview/webview.h"
 #include "windows/windows.h"
 
-namespace {
-
-// A request whose feature is not part of this build still answers, so the
-// backend never waits on it.
-void not_built(std::string_view id, Cmd c) {
-  std::string msg = cmd_keyword(c);
-  while (!msg.empty() && (msg.back() == ' ' || msg.back() == '@')) msg.pop_back();
-  msg += " is not available in this build";
-  got_unsupported(id, msg);
-}
-
-}  // namespace
-
 void handle_line(const std::string& line) {
   if (menus_take_line(line)) return;
   CmdMatch m = match_command(line);
@@ -104,15 +91,19 @@ void handle_line(const std::string& line) {
     case Cmd::MouseTrack: mt_start(m.id, m.rest); return;
     case Cmd::MouseTrackStop: do_mousetrack_stop(); return;
 
+    case Cmd::AudioTap: do_audiotap(m.id, m.rest); return;
+    case Cmd::AudioTapStop: tap_stop(); return;
+    case Cmd::Sound: do_sound(m.id, m.rest); return;
+    case Cmd::Say: do_say(m.id, m.rest); return;
+    case Cmd::SayStop: do_saystop(); return;
+    case Cmd::Voices: do_voices(m.id); return;
+    // The keyword, one separator character, then the payload.
+    case Cmd::NowPlaying: do_nowplaying(m.rest.size() > 1 ? m.rest.substr(1) : ""); return;
+
     case Cmd::Dlg: do_dlg(m.rest); return;
     case Cmd::NavR: do_navr(m.rest); return;
     case Cmd::PopupR: do_popupr(m.rest); return;
 
-    // Requests of features that are not part of this build.
-    case Cmd::Sound: case Cmd::Say:
-    case Cmd::Voices: case Cmd::AudioTap:
-      not_built(m.id, m.cmd);
-      return;
     case Cmd::Sampler: do_sampler_line(m.rest); return;
     case Cmd::AudioFilters: do_audio_filters(m.rest); return;
     case Cmd::AudioFilterSet: do_audio_filter_set(m.rest); return;

@@ -74,6 +74,7 @@ void wire_features() {
   g_shutdown_hooks.remove_tray = remove_tray;
   g_shutdown_hooks.eq_stop = eq_stop;
   g_shutdown_hooks.smp_stop = smp_stop;
+  g_shutdown_hooks.tap_stop = tap_stop;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "content/content.h"
+#include "content/modal.h"
 #include "content/content_text.h"
 #include "core/app.h"
 #include "core/gobj.h"
@@ -54,7 +55,7 @@ std::string file_chooser(const std::string& op, const std::vector<std::string>& 
   }
 
   g_idle_add(present_file_chooser_x11, nullptr);
-  gint resp = gtk_native_dialog_run(GTK_NATIVE_DIALOG(native.get()));
+  gint resp = run_modal_native(GTK_NATIVE_DIALOG(native.get()));
   if (resp != kAccept) return "null";
   if (op == "openmulti") {
     std::string out = "[";
@@ -76,7 +77,7 @@ std::string file_chooser(const std::string& op, const std::vector<std::string>& 
 
 int run_front(GtkWidget* dialog) {
   present_dialog_x11(dialog);
-  return gtk_dialog_run(GTK_DIALOG(dialog));
+  return run_modal(GTK_DIALOG(dialog));
 }
 
 std::string message_box(bool confirm, const std::vector<std::string>& f) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "content/content.h"
+#include "content/modal.h"
 #include "content/content_text.h"
 #include "core/app.h"
 #include "core/gobj.h"
@@ -84,7 +85,7 @@ std::string ask_destination(const std::string& dir, const std::string& name) {
   gtk_file_chooser_set_current_folder(fc, dir.c_str());
   gtk_file_chooser_set_current_name(fc, name.c_str());
   test_autodlg_arm();
-  int resp = gtk_dialog_run(GTK_DIALOG(d));
+  int resp = run_modal(GTK_DIALOG(d));
   GChars chosen(gtk_file_chooser_get_filename(fc));
   gtk_widget_destroy(d);
   return resp == GTK_RESPONSE_ACCEPT && chosen ? std::string(chosen.get()) : std::string();

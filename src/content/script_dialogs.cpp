@@ -4,6 +4,7 @@
 #include <string>
 
 #include "content/content.h"
+#include "content/modal.h"
 #include "content/nav_signals.h"
 #include "core/app.h"
 #include "core/gobj.h"
@@ -104,7 +105,7 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpoin
     gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
     gtk_widget_show_all(d);
     test_autodlg_arm();
-    int resp = gtk_dialog_run(GTK_DIALOG(d));
+    int resp = run_modal(GTK_DIALOG(d));
     if (resp == kOk && !gone)
       webkit_script_dialog_prompt_set_text(dialog, gtk_entry_get_text(GTK_ENTRY(entry)));
     gtk_widget_destroy(d);
@@ -120,7 +121,7 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpoin
     gtk_dialog_add_button(GTK_DIALOG(d), "OK", kOk);
     gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
     test_autodlg_arm();
-    int resp = gtk_dialog_run(GTK_DIALOG(d));
+    int resp = run_modal(GTK_DIALOG(d));
     if (confirm && !gone) webkit_script_dialog_confirm_set_confirmed(dialog, resp == kOk);
     gtk_widget_destroy(d);
   }

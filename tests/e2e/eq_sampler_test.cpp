@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -22,7 +23,7 @@ namespace {
 
 // A name made to break out of shell words, awk patterns and regexes.
 std::string hostile_name(const std::string& marker) {
-  return "ov'q$(touch " + marker + ")`touch " + marker + "`;|.*";
+  return "ov'q\"$(touch " + marker + ")`touch " + marker + "`;|.*";
 }
 
 bool poll(const std::function<bool()>& ok, int ms = 8000) {
@@ -111,16 +112,20 @@ class Recorder {
     std::memcpy(s.data(), b.data(), s.size() * 4);
     return s;
   }
-  // Mean absolute level of each side over the last ms of the recording.
+  // Median absolute level of each side over the last ms of the recording;
+  // the median ignores the odd gap a loaded machine leaves in the stream.
   std::pair<double, double> level(int ms = 100) const {
     std::vector<float> s = samples();
     size_t frames = s.size() / 2, n = std::min<size_t>(frames, 48 * ms);
-    double l = 0, r = 0;
-    for (size_t i = frames - n; i < frames; ++i) {
-      l += std::fabs(s[2 * i]);
-      r += std::fabs(s[2 * i + 1]);
+    if (!n) return {0.0, 0.0};
+    std::vector<float> l(n), r(n);
+    for (size_t i = 0; i < n; ++i) {
+      l[i] = std::fabs(s[2 * (frames - n + i)]);
+      r[i] = std::fabs(s[2 * (frames - n + i) + 1]);
     }
-    return n ? std::pair{l / n, r / n} : std::pair{0.0, 0.0};
+    std::nth_element(l.begin(), l.begin() + n / 2, l.end());
+    std::nth_element(r.begin(), r.begin() + n / 2, r.end());
+    return {l[n / 2], r[n / 2]};
   }
   // Waits until the recent level satisfies ok.
   bool wait_level(const std::function<bool(double, double)>& ok, int ms = 8000) const {
@@ -256,7 +261,9 @@ TEST_F(EqSampler, ChainLoadsRoutesAndRetunesWithoutRestart) {
   // Two other streams: one named as the application, one decoy that a
   // pattern match on the hostile name would also catch.
   sox("-n -r 48000 -c 2 " + file("long.wav") + " synth 60 sine 0");
-  std::string app_props = "{ \"node.name\": \"" + *app_id_ + "\" }";
+  std::string quoted;
+  for (char c : *app_id_) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+  std::string app_props = "{ \"node.name\": \"" + quoted + "\" }";
   pid_t app = spawn({"pw-play", "--properties", app_props, file("long.wav")});
   pid_t decoy = spawn({"pw-play", "--properties", "{ \"node.name\": \"decoy\" }", file("long.wav")});
   ASSERT_TRUE(poll([&] { return !node_id(*app_id_).empty() && !node_id("decoy").empty(); }));

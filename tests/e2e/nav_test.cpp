@@ -157,6 +157,7 @@ std::string call_result(Backend& b, const std::string& tag, int timeout_ms = 100
       return json_string_value(*v).value_or("");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   } while (Clock::now() < deadline);
+  sh("import -window root /tmp/nav-shot.png");
   return "";
 }
 
@@ -449,10 +450,20 @@ unsigned long active_dialog(unsigned long main_xid) {
         return found != 0;
       },
       10000);
+  // A dialog that has just been mapped may not take keys for a moment yet.
+  if (found) std::this_thread::sleep_for(std::chrono::milliseconds(250));
   return found;
 }
 
 void keys(const std::string& args) { sh("xdotool " + args + " >/dev/null 2>&1"); }
+
+// Types an absolute path into a file chooser: the first "/" opens its
+// location entry, which takes a moment to take the keys that follow.
+void type_path(const std::string& path) {
+  keys("type '/'");
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  keys("type --delay 20 '" + path.substr(1) + "'");
+}
 
 }  // namespace
 
@@ -474,14 +485,14 @@ TEST_F(Nav, OpenDialogsTakeATypedPath) {
   std::string id = start_call(b, "open");
   b.send("DLG " + id + " open\t");
   ASSERT_NE(active_dialog(main_xid_), 0u);
-  keys("type --delay 20 '" + file + "'");
+  type_path(file);
   keys("key --delay 50 Return");
   EXPECT_EQ(call_result(b, "open"), "[\"ok\",\"" + file + "\"]");
 
   id = start_call(b, "multi");
   b.send("DLG " + id + " openmulti\ttxt");
   ASSERT_NE(active_dialog(main_xid_), 0u);
-  keys("type --delay 20 '" + file + "'");
+  type_path(file);
   keys("key --delay 50 Return");
   EXPECT_EQ(call_result(b, "multi"), "[\"ok\",[\"" + file + "\"]]");
 
@@ -663,4 +674,96 @@ TEST_F(NavWin, ScriptDialogsAccepted) {
   Backend& b = *b_;
   EXPECT_EQ(b.page_eval("confirm('sure?')"), "true");
   EXPECT_EQ(b.page_eval("prompt('name?', 'dflt\\\\nx')"), "\"dflt\\\\nx\"");
+}
+
+// ---- downloads in mode "ask": the save dialog, driven by the keyboard ----
+
+class NavAsk : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    b_ = new Backend;
+    Options o;
+    o.extra_args = {"NavAsk"};
+    o.env = {{"OVALIS_DOWNLOADS", "ask"}, {"OVALIS_TEST_AUTODLG", std::nullopt}};
+    ASSERT_TRUE(b_->start(o) && serve_load_calls(*b_) && b_->wait_page_ready());
+    WindowQuery q;
+    q.pid = b_->pid();
+    q.name = "NavAsk";
+    main_xid_ = find_window(q);
+  }
+  static void TearDownTestSuite() { stop_page(b_); }
+  static Backend* b_;
+  static unsigned long main_xid_;
+};
+Backend* NavAsk::b_ = nullptr;
+unsigned long NavAsk::main_xid_ = 0;
+
+TEST_F(NavAsk, TheUserPicksOrCancels) {
+  Backend& b = *b_;
+  std::string url = g_srv.url("/dl/asked.bin?size=777");
+  click_download(b, url);
+  ASSERT_NE(active_dialog(main_xid_), 0u);
+  keys("key --delay 50 Escape");
+  auto cancelled = download_line(b, url, "cancelled");
+  ASSERT_TRUE(cancelled);
+  EXPECT_NE(cancelled->find("\"filename\":\"asked.bin\",\"path\":null,\"state\":\"cancelled\"}"),
+            std::string::npos)
+      << *cancelled;
+
+  std::string dest = b.dir() + "/chosen.dat";
+  click_download(b, url);
+  ASSERT_NE(active_dialog(main_xid_), 0u);
+  keys("key --delay 50 ctrl+a");
+  keys("type --delay 20 '" + dest + "'");
+  keys("key --delay 50 Return");
+  auto started = download_line(b, url, "started");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(json_member(*started, "filename"), "chosen.dat");
+  EXPECT_EQ(json_member(*started, "path"), dest);
+  EXPECT_EQ(std::stoll(json_member(*started, "id")), std::stoll(json_member(*cancelled, "id")) + 1);
+  ASSERT_TRUE(download_line(b, url, "done"));
+  EXPECT_EQ(read_file(dest).size(), 777u);
+}
+
+TEST_F(NavAsk, LeavePageConfirmation) {
+  Backend& b = *b_;
+  // A leave-page question needs a page the user has touched.
+  b.send("EVAL " + wire_escape("window.onbeforeunload=function(e){e.preventDefault();"
+                               "return 'stay'};document.title='Touched'"));
+  WindowQuery q;
+  q.pid = b.pid();
+  q.name = "NavAsk";
+  ASSERT_NE(find_window(q), 0u);
+  keys("windowactivate --sync " + std::to_string(main_xid_));
+  keys("mousemove --window " + std::to_string(main_xid_) + " 50 50 click 1");
+  std::string away = g_srv.url("/page2.html?away");
+  b.send("EVAL " + wire_escape("location.href=" + js_str(away)));
+  unsigned long d = active_dialog(main_xid_);
+  ASSERT_NE(d, 0u);
+  keys("key --delay 50 Escape");  // stay
+  EXPECT_TRUE(holds_for([&] { return b.page_eval("document.title", "main", 2000) == "\"Touched\""; },
+                        500));
+  b.send("EVAL " + wire_escape("location.href=" + js_str(away)));
+  ASSERT_NE(active_dialog(main_xid_), 0u);
+  keys("key --delay 50 Return");  // leave
+  auto navq = b.expect_prefix("NAVQ ");
+  ASSERT_TRUE(navq);
+  b.send("NAVR " + qid_of(*navq) + " allow");
+  EXPECT_TRUE(finished(b, away));
+}
+
+// A dialog nobody answers does not keep the program from quitting.
+TEST(NavQuit, QuitClosesOpenDialogs) {
+  Options o;
+  o.extra_args = {"NavQuit"};
+  Backend* b = start_page(o);
+  ASSERT_TRUE(b);
+  WindowQuery q;
+  q.pid = b->pid();
+  q.name = "NavQuit";
+  unsigned long main_xid = find_window(q);
+  std::string id = start_call(*b, "c");
+  b->send("DLG " + id + " confirm\tStill there?");
+  ASSERT_NE(active_dialog(main_xid), 0u);
+  stop_page(b);
 }

@@ -215,4 +215,37 @@ TEST_F(Wayland, TrackedCursorFeedsThePointerQuery) {
   b_->send("MOUSETRACK STOP");
 }
 
+// An X11 client inside the Wayland session (Xwayland): hotkeys and keys go
+// through X, but the pointer is tracked through the portal as on Wayland.
+TEST_F(Wayland, X11ClientInsideWaylandUsesTheTrackedPointer) {
+  const char* xdisplay = std::getenv("OVALIS_XWAYLAND_DISPLAY");
+  if (!xdisplay || !*xdisplay) GTEST_SKIP() << "weston offers no Xwayland here";
+  Backend* x = start_page({.extra_args = {"e2exwl", "300x200"},
+                           .env = {{"DISPLAY", xdisplay}, {"GDK_BACKEND", "x11"}}});
+  ASSERT_TRUE(x);
+  auto ask = [&](const std::string& kw, const std::string& rest) {
+    std::string id = "x" + std::to_string(++seq_);
+    x->send(kw + " " + id + " " + rest);
+    auto l = x->expect_prefix("GOT " + id + " ", 15000);
+    return l ? l->substr(5 + id.size()) : "";
+  };
+  EXPECT_EQ(ask("HKREG", "xk\tctrl+alt+f6"), R"({"ok":true})");
+  EXPECT_EQ(ask("KEYSTROKE", "shift"), R"({"ok":false,"trusted":false})");
+
+  CursorSource src;
+  unsigned node = src.node();
+  ASSERT_NE(node, 0u);
+  src.cursor(1, 300, 200);
+  standin("SetStream", std::to_string(node) + " 0 0 640 360");
+  std::string started = ask("MOUSETRACK", "");
+  EXPECT_TRUE(started.starts_with(R"({"ok":true,"restoreToken":)")) << started;
+  std::string m;
+  EXPECT_TRUE(eventually([&] {
+    m = ask("GET", "mouse");
+    return m.starts_with(R"({"x":300,"y":200,"window":{)");
+  })) << m;
+  x->send("MOUSETRACK STOP");
+  stop_page(x);
+}
+
 }  // namespace
