@@ -699,6 +699,7 @@ Backend* NavAsk::b_ = nullptr;
 unsigned long NavAsk::main_xid_ = 0;
 
 TEST_F(NavAsk, TheUserPicksOrCancels) {
+  E2E_X11_ONLY("answers the dialog with xdotool keys");
   Backend& b = *b_;
   std::string url = g_srv.url("/dl/asked.bin?size=777");
   click_download(b, url);
@@ -726,6 +727,7 @@ TEST_F(NavAsk, TheUserPicksOrCancels) {
 }
 
 TEST_F(NavAsk, LeavePageConfirmation) {
+  E2E_X11_ONLY("clicks and answers the dialog with xdotool");
   Backend& b = *b_;
   // A leave-page question needs a page the user has touched.
   b.send("EVAL " + wire_escape("window.onbeforeunload=function(e){e.preventDefault();"
@@ -754,6 +756,7 @@ TEST_F(NavAsk, LeavePageConfirmation) {
 
 // A dialog nobody answers does not keep the program from quitting.
 TEST(NavQuit, QuitClosesOpenDialogs) {
+  E2E_X11_ONLY("finds the dialog as the active X window");
   Options o;
   o.extra_args = {"NavQuit"};
   Backend* b = start_page(o);

@@ -3,6 +3,7 @@
 // X11-only paths must give their Wayland answers instead of failing oddly.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -57,7 +58,7 @@ TEST_F(Session, ScreenCaptureNeedsX11) {
   std::string got = request("CAPTURE", "", 15000);
   if (has(got, "is not available in this build")) GTEST_SKIP() << got;
   if (on_wayland()) {
-    EXPECT_EQ(got, R"({"ok":false,"error":"screen capture needs an X11 session (Wayland: unsupported)"})");
+    EXPECT_EQ(got, R"X({"ok":false,"error":"screen capture needs an X11 session (Wayland: unsupported)"})X");
   } else {
     EXPECT_TRUE(got.starts_with(R"({"ok":true,"path":")")) << got;
     size_t at = got.find(R"("path":")");
