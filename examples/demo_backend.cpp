@@ -72,6 +72,9 @@ const std::set<std::string, std::less<>> kCalls = {
     "demo.toneFile", "sampler.load", "sampler.play", "sampler.stop", "sampler.stopAll",
     "sampler.master", "sampler.set", "sampler.unload", "audio.filters", "audio.filterSet",
     "audio.balance",
+    // the speech and now-playing panel
+    "sound.play", "app.say", "app.stopSpeaking", "app.voices", "nowplaying.set",
+    "nowplaying.clear",
     // the tools panel
     "secrets.get", "secrets.set", "secrets.delete", "shell.open", "shell.reveal", "shell.trash",
     "login.get", "login.set", "app.captureScreen", "app.pickColor", "app.thumbnail",
@@ -83,7 +86,8 @@ const std::set<std::string, std::less<>> kCalls = {
     "notify", "clip.read", "clip.write", "clip.changeCount", "clip.watch", "clip.unwatch",
     "app.badge", "app.progress", "app.attention", "system.battery", "system.idleTime",
     "power.prevent", "power.allow",
-
+    // the page panel
+    "win.find", "win.stopFind", "win.print", "win.printToPDF", "demo.cookies",
     // the web content panel
     "dialog.openFile", "dialog.saveFile", "dialog.confirm"};
 const std::set<std::string, std::less<>> kEvents = {"tick", "windows", "theme", "winstate",
@@ -191,6 +195,8 @@ class Backend {
  private:
   std::string launcher_, page_, shot_path_;
   std::map<std::string, PageCall> smp_loads_;  // sampler loads waiting for their GOT
+  std::map<std::string, PageCall> page_gets_;  // PDF and cookie requests waiting for theirs
+  int page_seq_ = 0;
   std::map<std::string, PageCall> tool_calls_;  // tools panel requests waiting for their GOT
   int tool_seq_ = 0;
   int smp_seq_ = 0, smp_voice_ = 0;
@@ -563,6 +569,7 @@ class Backend {
     if (l.starts_with("TRAY ")) return on_activation("tray", l.substr(5));
     if (l.starts_with("CTX ")) return on_activation("context menu", l.substr(4));
     if (l == "TRAYCLICK") return send("WINOP show");
+    if (l.starts_with("MEDIAKEY ")) return on_media_key(l.substr(9));
     if (l.starts_with("HOTKEY "))
       return emit_to_ready("hotkey", Json(JsonObject{{"id", Json(std::string(l.substr(7)))}}));
     if (l.starts_with("WINCLOSED ")) return send("GET 1 windows");
@@ -596,9 +603,55 @@ class Backend {
     }
   }
 
+  // Find answers the page's call itself; PDF and cookies answer with GOT.
+  void on_page_tool(const PageCall& c) {
+    const std::string& m = c.method;
+    auto str = [&](const char* k) {
+      const Json* v = param(c, k);
+      return v && v->is_string() ? one_line(v->str()) : std::string();
+    };
+    auto flag = [&](const char* k, bool dflt) {
+      const Json* v = param(c, k);
+      return v && v->is_bool() ? std::get<bool>(v->v) : dflt;
+    };
+    if (m == "win.find") {
+      std::string term = str("term");
+      for (char& ch : term)
+        if (ch == '\t') ch = ' ';
+      return send("FIND " + c.call_id + " " + term + "\t" + (flag("forward", true) ? "1" : "0") +
+                  "\t" + (flag("matchCase", false) ? "1" : "0"));
+    }
+    if (m == "win.stopFind") return send("STOPFIND " + c.call_id);
+    if (m == "win.print") {
+      auto kw = targeted("PRINT", c.window);
+      if (kw) send(*kw);
+      return reply(c, true, Json(JsonObject{{"ok", Json(kw.has_value())}}));
+    }
+    std::string id = "pg" + std::to_string(++page_seq_);
+    page_gets_[id] = c;
+    if (m == "win.printToPDF") {
+      std::string path = str("path");
+      if (path.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/ovalis-demo.pdf";
+      }
+      std::string esc;
+      for (char ch : path) esc += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+      std::string kw = c.window == "main" ? "PDF " : "PDF@" + c.window + " ";
+      return send(kw + id + " " + esc);
+    }
+    send("COOKIES " + id + " get");
+  }
+
   void on_got(std::string_view rest) {
     size_t sp = rest.find(' ');
     if (sp == std::string_view::npos) return;
+    if (auto it = page_gets_.find(std::string(rest.substr(0, sp))); it != page_gets_.end()) {
+      PageCall c = it->second;
+      page_gets_.erase(it);
+      auto v = json_parse(rest.substr(sp + 1));
+      return v ? reply(c, true, *v) : reject(c, "unreadable answer");
+    }
     if (auto it = smp_loads_.find(std::string(rest.substr(0, sp))); it != smp_loads_.end()) {
       PageCall c = it->second;
       smp_loads_.erase(it);
@@ -856,10 +909,16 @@ class Backend {
     if (m.starts_with("dialog.")) return on_dialog(c);
     if (m == "demo.toneFile" || m.starts_with("sampler.") || m.starts_with("audio."))
       return on_sound(c);
+    if (m.starts_with("win.find") || m == "win.stopFind" || m == "win.print" ||
+        m == "win.printToPDF" || m == "demo.cookies")
+      return on_page_tool(c);
     if (m.starts_with("secrets.") || m.starts_with("shell.") || m.starts_with("login.") ||
         m == "app.captureScreen" || m == "app.pickColor" || m == "app.thumbnail" ||
         m == "app.spotlight")
       return on_tool(c);
+    if (m == "sound.play" || m == "app.say" || m == "app.stopSpeaking" || m == "app.voices" ||
+        m.starts_with("nowplaying."))
+      return on_speech(c);
     if (m.starts_with("hotkey.") || m.starts_with("app.")) return on_input(c);
     if (m == "demo.echo") return reply(c, true, c.params);
     if (m == "demo.time") return reply(c, true, Json(JsonObject{{"now", Json(now_ms_since_epoch())}}));
@@ -959,6 +1018,41 @@ class Backend {
     return b;
   }
 
+  // ---- speech and now-playing panel --------------------------------------
+
+  void on_speech(const PageCall& c) {
+    const std::string& m = c.method;
+    const Json ok = Json(JsonObject{{"ok", Json(true)}});
+    if (m == "app.stopSpeaking") {
+      send("SAYSTOP");
+      return reply(c, true, ok);
+    }
+    if (m == "nowplaying.clear" || m == "nowplaying.set") {
+      send(m == "nowplaying.clear" ? "NOWPLAYING clear" : "NOWPLAYING " + wire_field(json_dump(c.params)));
+      return reply(c, true, ok);
+    }
+    std::string key = "tool" + std::to_string(++tool_seq_);
+    std::string line;
+    if (m == "sound.play") line = "SOUND " + key + " " + str_param(c, "target");
+    else if (m == "app.voices") line = "VOICES " + key;
+    else {
+      const Json* rate = param(c, "rate");
+      line = "SAY " + key + " " + str_param(c, "text") + "\t" + str_param(c, "voice") + "\t" +
+             (rate && rate->is_number() ? num_text(rate->num()) : "");
+    }
+    tool_calls_[key] = c;
+    send(line);
+  }
+
+  // "MEDIAKEY <key>[\t<seconds>]" from the desktop's media controls.
+  void on_media_key(std::string_view rest) {
+    size_t tab = rest.find('\t');
+    JsonObject o{{"key", Json(std::string(rest.substr(0, tab)))}};
+    if (tab != std::string_view::npos)
+      o.emplace_back("position", Json(std::atof(std::string(rest.substr(tab + 1)).c_str())));
+    emit_to_ready("media-key", Json(std::move(o)));
+  }
+
   // ---- tools panel: secrets, shell, login item, capture, search ----------
 
   std::string str_param(const PageCall& c, std::string_view key) {
@@ -1007,6 +1101,7 @@ class Backend {
     const Json* field = m == "secrets.get"     ? v->get("value")
                         : m == "app.pickColor"  ? v->get("color")
                         : m == "app.spotlight"  ? v->get("paths")
+                        : m == "app.voices"     ? v->get("voices")
                         : m.starts_with("login.") ? v->get("status")
                                                   : nullptr;
     if (field) return reply(c, true, *field);

@@ -197,6 +197,31 @@
   $('#sound-balance').addEventListener('change', () =>
     run('audio.balance()', () => ovalis.audio.balance(Number(value('#sound-balance')))));
 
+  // ---- page panel ----------------------------------------------------------
+
+  const findOut = $('#find-result');
+  const find = (forward) => run('win.find()', async () => {
+    const r = await ovalis.win.find(value('#find-term'), { forward });
+    findOut.textContent = r.found ? r.activeMatch + ' of ' + r.matches : 'not found';
+    return r;
+  });
+  const pageTools = {
+    next: () => find(true),
+    prev: () => find(false),
+    stop: () => run('win.stopFind()', async () => { findOut.textContent = '-'; return ovalis.win.stopFind(); }),
+    print: () => run('win.print()', () => ovalis.win.print()),
+    pdf: () => run('win.printToPDF()', () => ovalis.win.printToPDF('')),
+    cookies: () => run('cookies', () => ovalis.api.call('demo.cookies', {})),
+    // The proxy serves this file:// page without any rule; a failed fetch
+    // of an unreachable address still shows the proxy answered.
+    proxy: () => run('proxyURL()', () => fetch(ovalis.proxyURL('http://127.0.0.1:9/'))
+      .then((r) => ({ status: r.status }), (e) => ({ error: String(e) }))),
+  };
+  document.addEventListener('click', (e) => {
+    const btn = e.target.closest('button[data-page]');
+    if (btn && pageTools[btn.dataset.page]) pageTools[btn.dataset.page]();
+  });
+
   // ---- web content panel ---------------------------------------------------
 
   const content = {
@@ -390,6 +415,50 @@
     button('Track pointer', () => run('app.mouseTracking.start()', () => ovalis.app.mouseTracking.start()));
     button('Stop tracking', () => run('app.mouseTracking.stop()', () => ovalis.app.mouseTracking.stop()));
     card.append(h, combo, buttons, out);
+    host.appendChild(card);
+  });
+
+  // Sounds, speech and the desktop's media controls.
+  sections.push((host) => {
+    const card = document.createElement('section');
+    card.className = 'card';
+    card.id = 'speech';
+    const h = document.createElement('h2');
+    h.textContent = 'Speech and now playing';
+    const text = document.createElement('input');
+    text.value = 'Hello from the ovalis demo.';
+    text.setAttribute('aria-label', 'text to say');
+    const buttons = document.createElement('div');
+    buttons.className = 'buttons';
+    const out = document.createElement('p');
+    out.className = 'muted small';
+    out.textContent = 'Media keys from the desktop show up here.';
+    const button = (label, fn) => {
+      const b = document.createElement('button');
+      b.className = 'ghost';
+      b.textContent = label;
+      b.addEventListener('click', fn);
+      buttons.appendChild(b);
+    };
+    let playing = true;
+    const track = () => ({ title: 'Demo track', artist: 'ovalis', album: 'Demo', duration: 180, elapsed: 42, playing });
+    ovalis.app.onMediaKey((k) => {
+      if (k.key === 'toggle') playing = !playing;
+      else if (k.key === 'play' || k.key === 'pause') playing = k.key === 'play';
+      out.textContent = 'media key: ' + k.key + (k.position !== undefined ? ' ' + k.position + ' s' : '');
+      ovalis.app.nowPlaying.set(track());
+    });
+    button('Bell', () => run('app.playSound("bell")', () => ovalis.app.playSound('bell')));
+    button('Say', () => run('app.say()', () => ovalis.app.say(text.value)));
+    button('Stop speaking', () => run('app.stopSpeaking()', () => ovalis.app.stopSpeaking()));
+    button('Voices', () => run('app.voices()', async () => {
+      const v = await ovalis.app.voices();
+      out.textContent = (v ? v.length : 0) + ' voices';
+      return v ? v.slice(0, 5) : v;
+    }));
+    button('Now playing', () => run('app.nowPlaying.set()', () => ovalis.app.nowPlaying.set(track())));
+    button('Clear', () => run('app.nowPlaying.clear()', () => ovalis.app.nowPlaying.clear()));
+    card.append(h, text, buttons, out);
     host.appendChild(card);
   });
 

@@ -225,8 +225,9 @@ class Nav : public testing::Test {
     write_file(d + "/home/.config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n");
     Options o;
     o.extra_args = {"NavTest"};
+    // An unknown downloads mode behaves as "auto".
     o.env = {{"OVALIS_TEST_AUTODLG", "cancel"}, {"OVALIS_POPUPS", std::nullopt},
-             {"OVALIS_DOWNLOADS", std::nullopt}};
+             {"OVALIS_DOWNLOADS", "silent"}};
     ASSERT_TRUE(b_->start(o) && serve_load_calls(*b_) && b_->wait_page_ready());
     WindowQuery q;
     q.pid = b_->pid();
@@ -674,6 +675,13 @@ TEST_F(NavWin, ScriptDialogsAccepted) {
   Backend& b = *b_;
   EXPECT_EQ(b.page_eval("confirm('sure?')"), "true");
   EXPECT_EQ(b.page_eval("prompt('name?', 'dflt\\\\nx')"), "\"dflt\\\\nx\"");
+}
+
+// Runs last in its suite: it leaves the page blank.
+TEST_F(NavWin, ZBlankPageIsReported) {
+  Backend& b = *b_;
+  b.send("EVAL location.href='about:blank'");
+  EXPECT_TRUE(b.expect_prefix(R"(NAV {"window":"main","kind":"finish","url":"about:blank"})"));
 }
 
 // ---- downloads in mode "ask": the save dialog, driven by the keyboard ----

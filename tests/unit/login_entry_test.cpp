@@ -54,8 +54,12 @@ std::string launched_as(const std::string& dir, const std::string& exe) {
     return "<launch failed: " + msg + ">";
   }
   gchar* got = nullptr;
+  // The shell creates the file before printf fills it: wait for the text.
   for (int i = 0; i < 500 && !got; ++i) {
-    if (!g_file_get_contents(out.c_str(), &got, nullptr, nullptr)) g_usleep(10000);
+    if (g_file_get_contents(out.c_str(), &got, nullptr, nullptr) && *got) break;
+    g_free(got);
+    got = nullptr;
+    g_usleep(10000);
   }
   std::string s = got ? got : "<never ran>";
   g_free(got);
