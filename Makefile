@@ -1,5 +1,6 @@
 # make demo   - install what is missing, build, run the demo application
 # make test   - install what is missing, build, run the whole suite
+# make test-wayland - the end-to-end suite again, in a Wayland session
 BUILD ?= build
 JOBS ?= $(shell nproc)
 # Leak checking is off: GTK and WebKit keep process-lifetime allocations on
@@ -7,7 +8,7 @@ JOBS ?= $(shell nproc)
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize-core demo deb clean test-asan test-repeat fuzz bench
+.PHONY: all deps build test test-wayland sanitize-core demo deb clean test-asan test-repeat fuzz bench
 
 all: build
 
@@ -22,6 +23,12 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build sanitize-core
 	scripts/test-session ctest --test-dir $(BUILD) --output-on-failure -j 2
+
+# The end-to-end suite in a Wayland session (weston headless, GDK's Wayland
+# backend, the desktop portal); tests that need X11 check the Wayland
+# answers instead. Sessions that single tests start are Wayland ones too.
+test-wayland: build
+	OVALIS_TEST_WAYLAND=1 scripts/test-session ctest --test-dir $(BUILD) --output-on-failure -j 2 -L e2e
 
 # Unit tests and fuzz-corpus replays under AddressSanitizer and UBSan.
 sanitize-core: deps

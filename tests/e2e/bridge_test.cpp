@@ -162,7 +162,11 @@ TEST(BridgeAlone, RelativeTargetShowsAnEmptyPageSilently) {
   EXPECT_TRUE(rest.empty()) << rest.front();
   b.send("QUIT");
   EXPECT_EQ(b.wait_exit(), 0);
-  EXPECT_EQ(b.stderr_text().find("ovalis:"), std::string::npos);
+  // No message of launcher's own (lines starting "ovalis:"); the toolkit's
+  // log lines carry "(ovalis:<pid>)" and are not about the page. (Weston's
+  // headless compositor has no seat, and GTK complains about that.)
+  std::string err = "\n" + b.stderr_text();
+  EXPECT_EQ(err.find("\novalis:"), std::string::npos) << err;
 }
 
 }  // namespace

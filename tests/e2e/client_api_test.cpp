@@ -217,6 +217,7 @@ TEST_F(ClientApi, WindowIdIsReadLive) {
 
 // A real pointer press on a drag region asks for a window move.
 TEST_F(ClientApi, DragRegionClickStartsAWindowDrag) {
+  E2E_X11_ONLY("xdotool pointer on an X window");
   unsigned long xid = find_window({.name = "e2e drag"});
   ASSERT_NE(xid, 0u);
   auto xdo = [&](const std::string& args) {

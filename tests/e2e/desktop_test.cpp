@@ -545,6 +545,7 @@ TEST_F(Desk, BadgeAndProgressReachTheDock) {
 }
 
 TEST_F(Desk, AttentionAndTheWindowIcon) {
+  E2E_X11_ONLY("reads the urgency hint and _NET_WM_ICON");
   ASSERT_FALSE(xid_.empty());
   Window w = std::stoul(xid_, nullptr, 0);
   auto urgent = [w] {

@@ -387,6 +387,12 @@ std::string sh(const std::string& cmd) {
   return out;
 }
 
+bool on_wayland() {
+  const char* wl = std::getenv("WAYLAND_DISPLAY");
+  const char* x = std::getenv("DISPLAY");
+  return wl && *wl && !(x && *x);
+}
+
 void wm_close_window(unsigned long xid) {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return;

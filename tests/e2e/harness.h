@@ -126,6 +126,19 @@ void wm_close_window(unsigned long xid);
 // Runs a shell command and returns its standard output.
 std::string sh(const std::string& cmd);
 
+// True when the suite runs in the Wayland session (`make test-wayland`):
+// launcher talks to a Wayland compositor and no X server is reachable.
+// Tests of X11-only paths (window lookups with find_window, xdotool, key
+// grabs, XTest, root-window capture) branch on this and check what the
+// program answers on Wayland instead: "unavailable"/unsupported answers,
+// the portal path, canPosition false, fgscreen null.
+bool on_wayland();
+// Ends a test (or, in SetUpTestSuite, a suite) that checks an X11-only
+// path when the session is Wayland. Its Wayland answer must be checked
+// elsewhere: session_test.cpp (both sessions) or wayland_test.cpp.
+#define E2E_X11_ONLY(why) \
+  if (::e2e::on_wayland()) GTEST_SKIP() << "X11 only: " << (why)
+
 // Which top-level windows to find. Empty fields match anything.
 struct WindowQuery {
   pid_t pid = 0;              // _NET_WM_PID

@@ -23,6 +23,10 @@ class Input : public testing::Test {
   }
   static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override {
+    // Root-window key grabs, XTest and xdotool. On Wayland hotkeys go to the
+    // GlobalShortcuts portal (wayland_test) and keystrokes fail
+    // (session_test).
+    E2E_X11_ONLY("key grabs and XTest");
     ASSERT_TRUE(b_);
     b_->collect(0);
   }
@@ -173,6 +177,7 @@ namespace {
 // windows, so tracking goes to the portal even on X11. This desktop's portal
 // has no screen cast: the start must fail plainly, not hang or succeed.
 TEST(InputInsideWayland, ScreenCastWithoutPortalSupportFails) {
+  E2E_X11_ONLY("an X11 client beside a Wayland socket");
   Backend* b = start_page({.extra_args = {"e2exwl", "300x200"},
                            .env = {{"WAYLAND_DISPLAY", "ovalis-no-such-display"},
                                    {"GDK_BACKEND", "x11"}}});

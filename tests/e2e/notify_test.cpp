@@ -165,6 +165,7 @@ TEST_F(Notify, ArgumentsAsTheDaemonReceivesThem) {
 }
 
 TEST_F(Notify, ClickingTheBubbleAndItsButton) {
+  E2E_X11_ONLY("clicks the daemon's bubble with xdotool");
   ASSERT_TRUE(bubbles_gone());
   b_->send("NOTIFY c1\tClick me\tbody text\t\t1\t");
   next_notify();

@@ -17,6 +17,7 @@ std::string read_file(const std::string& p) {
 }
 
 TEST(Print, DialogPrintsThePageToTheCupsQueue) {
+  E2E_X11_ONLY("confirms the print dialog through xdotool");
   const char* out = std::getenv("OVALIS_SESSION_PRINT_OUT");
   ASSERT_TRUE(out) << "needs scripts/test-session --cups";
   Backend* b = start_page({.target = page_path("find.html")});

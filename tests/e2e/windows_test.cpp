@@ -49,6 +49,9 @@ class Win : public testing::Test {
     ASSERT_TRUE(b_->start({.target = page_path("window.html"), .extra_args = {"e2ewin", "640x480"}}));
     ASSERT_TRUE(serve_load_calls(*b_));
     ASSERT_TRUE(b_->wait_page_ready());
+    // On Wayland there is no X window to read hints from; tests of X11-only
+    // hints skip themselves there.
+    if (on_wayland()) return;
     unsigned long xid = find_window({.name = "e2ewin"});
     ASSERT_NE(xid, 0u);
     xid_ = std::to_string(xid);
@@ -94,6 +97,10 @@ TEST_F(Win, ZoomFullscreenMinimizeAndRestoreAreReported) {
   ASSERT_TRUE(winstate("\"maximized\":true"));
   op("zoom");  // the maximized state was reported, so this restores
   ASSERT_TRUE(winstate("\"fullscreen\":false,\"maximized\":false"));
+  // The headless test compositor answers one maximize and restore, but
+  // not a second maximize of the same window; the rest needs a window
+  // manager that answers every request (openbox on X11).
+  if (on_wayland()) return;
   op("zoom");
   ASSERT_TRUE(winstate("\"maximized\":true"));
   op("fullscreen 1");
@@ -118,6 +125,7 @@ TEST_F(Win, ZoomFullscreenMinimizeAndRestoreAreReported) {
 }
 
 TEST_F(Win, KeepAboveAndBelowSurviveHideAndShow) {
+  E2E_X11_ONLY("reads _NET_WM_STATE");
   op("ontop 1");
   EXPECT_TRUE(eventually([] { return has(xprop("_NET_WM_STATE"), "_NET_WM_STATE_ABOVE"); }));
   EXPECT_TRUE(eventually([] { return has(win(), "\"alwaysOnTop\":true"); }));
@@ -149,6 +157,7 @@ TEST_F(Win, KeepAboveAndBelowSurviveHideAndShow) {
 }
 
 TEST_F(Win, AllSpacesPresenceAndShowWithoutFocus) {
+  E2E_X11_ONLY("reads _NET_WM_DESKTOP and _NET_WM_STATE");
   op("allspaces 1");
   EXPECT_TRUE(eventually([] { return has(xprop("_NET_WM_DESKTOP"), "4294967295"); }));
   EXPECT_TRUE(has(win(), "\"allSpaces\":true"));
@@ -171,6 +180,7 @@ TEST_F(Win, AllSpacesPresenceAndShowWithoutFocus) {
 }
 
 TEST_F(Win, ChromeFieldsSetHintsAndAreReported) {
+  E2E_X11_ONLY("reads _MOTIF_WM_HINTS");
   b_->send("CHROME \tclose,minimize");
   EXPECT_TRUE(eventually([] { return has(xprop("_MOTIF_WM_HINTS"), "0x3, 0x2e, 0x3e, 0x0, 0x0"); }));
   b_->send("CHROME \tnone");
@@ -195,6 +205,7 @@ TEST_F(Win, ChromeFieldsSetHintsAndAreReported) {
 }
 
 TEST_F(Win, SizeHintsResizableAndZoomFactor) {
+  E2E_X11_ONLY("reads WM_NORMAL_HINTS");
   op("resizable 0");
   EXPECT_TRUE(has(win(), "\"resizable\":false"));
   EXPECT_TRUE(eventually([] { return has(xprop("WM_NORMAL_HINTS"), "program specified maximum size"); }));
@@ -219,6 +230,7 @@ TEST_F(Win, SizeHintsResizableAndZoomFactor) {
 }
 
 TEST_F(Win, PlacementAndGeometryEvents) {
+  E2E_X11_ONLY("the application places windows only on X11 (canPosition)");
   op("geom 1");
   op("pxsize 700 500");
   EXPECT_TRUE(eventually([] { std::string s = win(); return jnum(s, "width") == 700 && jnum(s, "height") == 500; }));
@@ -253,6 +265,7 @@ TEST_F(Win, PlacementAndGeometryEvents) {
 }
 
 TEST_F(Win, ClickThroughSurvivesResize) {
+  E2E_X11_ONLY("xdotool pointer");
   op("pos 100 100");
   op("pxsize 600 400");
   EXPECT_TRUE(eventually([] { return jnum(win(), "width") == 600; }));
@@ -279,6 +292,7 @@ TEST_F(Win, ClickThroughSurvivesResize) {
 }
 
 TEST_F(Win, PointerMoveAndResizeFollowThePress) {
+  E2E_X11_ONLY("xdotool pointer");
   op("resizable 1");
   op("pos 100 100");
   op("pxsize 600 400");
@@ -376,6 +390,7 @@ struct DragSource {
 };
 
 TEST_F(Win, DroppedFilesAreReportedAndOtherDropsAreNot) {
+  E2E_X11_ONLY("xdotool drags from an X11 drag source");
   op("pos 50 50");
   op("pxsize 600 400");
   op("show");
@@ -414,6 +429,7 @@ TEST_F(Win, DroppedFilesAreReportedAndOtherDropsAreNot) {
 // Hide-on-close and a show that maximizes or goes fullscreen before the
 // window manager mapped the window, on an accessory (initially hidden) window.
 TEST(WinAlone, AccessoryShowThenFullscreenAndHideOnClose) {
+  E2E_X11_ONLY("X window lookup and window-manager close");
   Backend b;
   ASSERT_TRUE(b.start({.extra_args = {"e2eacc", "500x300"},
                        .env = {{"OVALIS_ACTIVATION", "accessory"}}}));

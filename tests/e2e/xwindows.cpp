@@ -131,6 +131,8 @@ bool matches(const WindowQuery& q, const Seen& s) {
 }  // namespace
 
 std::vector<unsigned long> find_windows(const WindowQuery& q, int timeout_ms) {
+  // No X server in a Wayland session: nothing to wait for.
+  if (on_wayland()) return {};
   std::lock_guard<std::mutex> lock(g_search_mutex);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   std::vector<Seen> seen;
