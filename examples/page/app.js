@@ -270,6 +270,31 @@
     ],
   });
 
+  // Renders one second of a 100 Hz and a 4 kHz tone offline, once plain and
+  // once through the page's own filter chain with a low-shelf cut, and
+  // compares the levels: the chain runs in the page, no backend involved.
+  async function pageChainLevels() {
+    const render = async (filters) => {
+      const ctx = new OfflineAudioContext(2, 48000, 48000);
+      const chain = ovalis.audio.pageChain(ctx);
+      chain.filters(filters);
+      for (const f of [100, 4000]) {
+        const o = ctx.createOscillator();
+        o.frequency.value = f;
+        o.connect(chain.input);
+        o.start();
+      }
+      chain.output.connect(ctx.destination);
+      const d = (await ctx.startRendering()).getChannelData(0);
+      let sum = 0;
+      for (let i = 4800; i < d.length; i++) sum += d[i] * d[i];
+      return Math.sqrt(sum / (d.length - 4800));
+    };
+    const plain = await render([]);
+    const cut = await render([{ type: 'lowshelf', freq: 400, gain: -24 }]);
+    return { plainRms: +plain.toFixed(3), cutRms: +cut.toFixed(3), db: +(20 * Math.log10(cut / plain)).toFixed(1) };
+  }
+
   panels.push({
     id: 'audio', title: 'Audio', blurb: 'Sounds, speech, equalizer, sampler, audio tap and now playing.',
     actions: [
@@ -286,6 +311,8 @@
       ['Stop speaking', () => ovalis.app.stopSpeaking()],
       ['Clear equalizer', () => ovalis.audio.clear()],
       ['Clear now playing', () => ovalis.app.nowPlaying.clear()],
+      ['Page filter chain', () => pageChainLevels(), true],
+      ['Platform', () => ({ os: ovalis.system.os(), linux: ovalis.system.isLinux() }), true],
     ],
     setup(card, say) {
       ovalis.app.onMediaKey((d) => say('info', 'media-key', d));
