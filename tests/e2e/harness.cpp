@@ -420,6 +420,13 @@ Backend* start_page(const Options& opts) {
   return nullptr;
 }
 
+Backend* start_backend(const Options& opts) {
+  auto* b = new Backend;
+  if (b->start(opts)) return b;
+  delete b;
+  return nullptr;
+}
+
 void stop_page(Backend*& b) {
   if (!b) return;
   b->send("QUIT");

@@ -169,6 +169,10 @@ namespace e2e {
 // load calls and waits until the page can be probed. nullptr on failure.
 Backend* start_page(const Options& opts = {});
 
+// Starts launcher for a suite that needs no page (say, without a main
+// window). nullptr when it never connected.
+Backend* start_backend(const Options& opts = {});
+
 // Quits a shared launcher, checks it ended with status 0, and frees it.
 void stop_page(Backend*& b);
 

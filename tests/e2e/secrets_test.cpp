@@ -25,18 +25,9 @@ std::string lookup(const std::string& service, const std::string& account) {
 class Secrets : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    b_ = new Backend;
-    if (!b_->start({.env = {{"OVALIS_NO_MAIN_WINDOW", "1"}}})) {
-      delete b_;
-      b_ = nullptr;
-    }
+    b_ = start_backend({.env = {{"OVALIS_NO_MAIN_WINDOW", "1"}}});
   }
-  static void TearDownTestSuite() {
-    if (!b_) return;
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { ASSERT_NE(b_, nullptr); }
   static Backend* b_;
 };

@@ -82,12 +82,7 @@ class Shell : public testing::Test {
       b_ = nullptr;
     }
   }
-  static void TearDownTestSuite() {
-    if (!b_) return;
-    b_->send("QUIT");
-    EXPECT_EQ(b_->wait_exit(), 0);
-    delete b_;
-  }
+  static void TearDownTestSuite() { stop_page(b_); }
   void SetUp() override { ASSERT_NE(b_, nullptr); }
   static Backend* b_;
   static std::string home_, log_;
