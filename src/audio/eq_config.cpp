@@ -38,6 +38,13 @@ std::vector<std::string> node_names(size_t i, bool mono) {
 
 double gain_for(const EqFilter& f, bool right) { return f.has_gain_r && right ? f.gain_r : f.gain; }
 
+// A plain gain is served by the "mixer" builtin with one input: every
+// filter-chain release has it, while the "linear" builtin is missing from
+// older ones, where naming it makes the whole chain fail to load.
+bool is_gain(const EqFilter& f) { return f.type == "linear"; }
+std::string label_of(const EqFilter& f) { return is_gain(f) ? "mixer" : f.type; }
+const char* in_port(const EqFilter& f) { return is_gain(f) ? ":In 1" : ":In"; }
+
 // Finds the id of the node named $OVALIS_EQ_NODE in "pw-cli ls Node" and
 // leaves it in $id. The name is taken from the listing line and compared
 // whole with the wanted name.
@@ -94,7 +101,7 @@ bool eq_same_shape(const std::vector<EqFilter>& a, const std::vector<EqFilter>& 
 
 std::string eq_node_ctrl(const EqFilter& f, bool right) {
   std::string g = eq_num(gain_for(f, right));
-  if (f.type == "linear") return "\"Mult\" = " + g + " \"Add\" = 0.0";
+  if (is_gain(f)) return "\"Gain 1\" = " + g;
   return "\"Freq\" = " + eq_num(f.freq) + " \"Q\" = " + eq_num(f.q) + " \"Gain\" = " + g;
 }
 
@@ -106,7 +113,7 @@ std::string eq_config(const std::vector<EqFilter>& eq, const std::string& sink) 
   for (size_t i = 0; i < eq.size(); ++i) {
     for (const std::string& n : node_names(i, mono)) {
       bool right = !mono && n.back() == 'R';
-      t += "{ type = builtin name = " + n + " label = " + spa_string(eq[i].type) +
+      t += "{ type = builtin name = " + n + " label = " + spa_string(label_of(eq[i])) +
            " control = { " + eq_node_ctrl(eq[i], right) + " } }\n";
     }
   }
@@ -114,12 +121,13 @@ std::string eq_config(const std::vector<EqFilter>& eq, const std::string& sink) 
   for (size_t i = 1; i < eq.size(); ++i) {
     for (const char* side : mono ? std::vector<const char*>{""} : std::vector<const char*>{"L", "R"}) {
       t += "{ output = \"f" + std::to_string(i - 1) + side + ":Out\" input = \"f" +
-           std::to_string(i) + side + ":In\" }\n";
+           std::to_string(i) + side + in_port(eq[i]) + "\" }\n";
     }
   }
   std::string last = std::to_string(eq.empty() ? 0 : eq.size() - 1);
   t += "    ]\n    inputs  = [ ";
-  t += mono ? "\"f0:In\"" : "\"f0L:In\" \"f0R:In\"";
+  std::string in0 = eq.empty() ? ":In" : in_port(eq[0]);
+  t += mono ? "\"f0" + in0 + "\"" : "\"f0L" + in0 + "\" \"f0R" + in0 + "\"";
   t += " ]\n    outputs = [ ";
   t += mono ? "\"f" + last + ":Out\"" : "\"f" + last + "L:Out\" \"f" + last + "R:Out\"";
   t += " ]\n  }\n  capture.props  = { node.name = " + qsink +
@@ -135,8 +143,8 @@ std::vector<std::string> eq_param_entries(const std::vector<EqFilter>& eq, int i
     const EqFilter& f = eq[i];
     for (const std::string& n : node_names(i, mono)) {
       std::string g = eq_num(gain_for(f, !mono && n.back() == 'R'));
-      if (f.type == "linear") {
-        out.push_back("\"" + n + ":Mult\" " + g);
+      if (is_gain(f)) {
+        out.push_back("\"" + n + ":Gain 1\" " + g);
       } else {
         out.push_back("\"" + n + ":Freq\" " + eq_num(f.freq));
         out.push_back("\"" + n + ":Q\" " + eq_num(f.q));

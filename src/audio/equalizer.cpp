@@ -1,9 +1,12 @@
 // The system-wide equalizer: a filter-chain module loaded by a long-lived
 // "pw-cli -m load-module" child, with the application's streams moved onto
 // its sink. All PipeWire work goes through the command-line tools.
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <glib-unix.h>
 #include <glib.h>
 
 #include <cstdio>
@@ -115,6 +118,64 @@ void eq_unroute_and_forget() {
   }
 }
 
+// pw-cli does not exit when the server refuses the module (an unknown
+// builtin label, a graph over the node ceiling): it prints an "Error:" line
+// and stays. Its output is read so that a refused chain is dropped at once
+// instead of leaving streams routed to a sink that never appears.
+struct PwCliOutput {
+  GPid pid;
+  int fd;
+  std::string pending;
+};
+
+gboolean on_pw_cli_output(gint fd, GIOCondition, gpointer data) {
+  auto* out = static_cast<PwCliOutput*>(data);
+  char buf[1024];
+  ssize_t n = read(fd, buf, sizeof buf);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return G_SOURCE_CONTINUE;
+  if (n <= 0) return G_SOURCE_REMOVE;
+  out->pending.append(buf, n);
+  size_t nl;
+  while ((nl = out->pending.find('\n')) != std::string::npos) {
+    std::string line = out->pending.substr(0, nl);
+    out->pending.erase(0, nl + 1);
+    if (line.rfind("Error:", 0) == 0 && out->pid == g_eq_pid) {
+      std::fprintf(stderr, "ovalis: the equalizer's filter chain was refused: %s\n", line.c_str() + 7);
+      kill_child();
+      eq_unroute_and_forget();
+    }
+  }
+  if (out->pending.size() > 4096) out->pending.clear();
+  return G_SOURCE_CONTINUE;
+}
+
+void close_pw_cli_output(gpointer data) {
+  auto* out = static_cast<PwCliOutput*>(data);
+  close(out->fd);
+  delete out;
+}
+
+// Starts "pw-cli -m load-module" with its output on a pipe that
+// on_pw_cli_output reads; 0 when it could not start.
+GPid spawn_pw_cli(const char* pw_cli, const std::string& config) {
+  const char* argv[] = {pw_cli, "-m", "load-module", "libpipewire-module-filter-chain",
+                        config.c_str(), nullptr};
+  int fds[2];
+  if (!g_unix_open_pipe(fds, FD_CLOEXEC, nullptr)) return 0;
+  GPid pid = 0;
+  bool ok = g_spawn_async_with_fds(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                   nullptr, nullptr, &pid, -1, fds[1], fds[1], nullptr);
+  close(fds[1]);
+  if (!ok) {
+    close(fds[0]);
+    return 0;
+  }
+  g_unix_set_fd_nonblocking(fds[0], TRUE, nullptr);
+  g_unix_fd_add_full(G_PRIORITY_DEFAULT, fds[0], GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                     on_pw_cli_output, new PwCliOutput{pid, fds[0], {}}, close_pw_cli_output);
+  return pid;
+}
+
 }  // namespace
 
 void do_audio_filters(std::string_view rest) {
@@ -141,13 +202,8 @@ void do_audio_filters(std::string_view rest) {
   g_eq_mono = mono;
   g_eq_sink = "ovalis-eq-" + std::to_string(getpid());
   std::string config = eq_config(g_eq, g_eq_sink);
-  const char* argv[] = {pw_cli.get(), "-m", "load-module", "libpipewire-module-filter-chain",
-                        config.c_str(), nullptr};
-  GPid pid = 0;
-  if (!g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
-                     GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                 G_SPAWN_STDERR_TO_DEV_NULL),
-                     nullptr, nullptr, &pid, nullptr)) {
+  GPid pid = spawn_pw_cli(pw_cli.get(), config);
+  if (!pid) {
     g_eq_sink.clear();
     return;
   }

@@ -344,3 +344,30 @@ TEST_F(EqSampler, SamplerPlaysThroughTheChain) {
 }
 
 }  // namespace
+
+TEST_F(EqSampler, PlainGainsLoadAndARefusedChainIsDropped) {
+  std::string smp = node_id("ovalis-sampler-" + std::to_string(b_->pid()));
+  b_->send("AUDIOFILTERS linear,0,0,0.5,0.25\tbq_peaking,1000,1,3,3");
+  ASSERT_TRUE(poll([&] { return !node_id(sink()).empty(); })) << b_->stderr_text();
+  std::string sid = node_id(sink());
+  EXPECT_TRUE(poll([&] {
+    std::string p = props(sid);
+    return param_after(p, "f0L:Gain 1") == "0.500000" && param_after(p, "f0R:Gain 1") == "0.250000";
+  })) << props(sid);
+  b_->send("AUDIOFILTERSET 0\t0\t0\t0.75");
+  EXPECT_TRUE(poll([&] { return param_after(props(sid), "f0L:Gain 1") == "0.750000"; })) << props(sid);
+  EXPECT_TRUE(poll([&] { return target_of(smp) == sink(); })) << sh("pw-metadata");
+
+  // A label the server does not know: pw-cli stays up, but the chain is
+  // dropped and the sampler's stream goes back to the default sink.
+  b_->send("AUDIOFILTERS no_such_builtin,1,1,1");
+  EXPECT_TRUE(poll([&] { return b_->stderr_text().find("filter chain was refused") != std::string::npos; }))
+      << b_->stderr_text();
+  EXPECT_TRUE(poll([&] { return pw_cli_child(b_->pid()).empty() && node_id(sink()).empty(); }));
+  EXPECT_TRUE(poll([&] { return target_of(smp).empty(); })) << sh("pw-metadata");
+  // The next good list builds afresh.
+  b_->send("AUDIOFILTERS bq_peaking,1000,1,3");
+  EXPECT_TRUE(poll([&] { return !node_id(sink()).empty(); }));
+  b_->send("AUDIOFILTERS");
+  EXPECT_TRUE(poll([&] { return node_id(sink()).empty(); }));
+}

@@ -59,12 +59,15 @@ TEST(EqConfig, CapsTheChainByMode) {
 }
 
 TEST(EqConfig, LinearStereoNodesAndNumberFormat) {
-  auto eq = eq_parse_filters("linear,0,0,0.5,0.25");
+  // A plain gain becomes a one-input mixer, wired through its "In 1" port.
+  auto eq = eq_parse_filters("linear,0,0,0.5,0.25\tbq_peaking,1,1,0,0\tlinear,0,0,2,2");
   std::string cfg = eq_config(eq, "s");
-  EXPECT_NE(cfg.find("name = f0L label = \"linear\" control = { \"Mult\" = 0.5 \"Add\" = 0.0 } }"),
-            std::string::npos);
-  EXPECT_NE(cfg.find("name = f0R label = \"linear\" control = { \"Mult\" = 0.25 \"Add\" = 0.0 } }"),
-            std::string::npos);
+  EXPECT_NE(cfg.find("name = f0L label = \"mixer\" control = { \"Gain 1\" = 0.5 } }"), std::string::npos);
+  EXPECT_NE(cfg.find("name = f0R label = \"mixer\" control = { \"Gain 1\" = 0.25 } }"), std::string::npos);
+  EXPECT_NE(cfg.find("inputs  = [ \"f0L:In 1\" \"f0R:In 1\" ]"), std::string::npos) << cfg;
+  EXPECT_NE(cfg.find("{ output = \"f0R:Out\" input = \"f1R:In\" }"), std::string::npos) << cfg;
+  EXPECT_NE(cfg.find("{ output = \"f1L:Out\" input = \"f2L:In 1\" }"), std::string::npos) << cfg;
+  EXPECT_EQ(cfg.find("linear"), std::string::npos);
   EXPECT_EQ(eq_num(1000), "1000");
   EXPECT_EQ(eq_num(0.5), "0.5");
   EXPECT_EQ(eq_num(1234.5678), "1234.57");
@@ -92,7 +95,7 @@ TEST(EqConfig, PushesInRunsOfEighteen) {
   // Only one filter, both sides in stereo mode.
   auto st = eq_parse_filters("linear,0,0,0.5,0.25\tbq_peaking,1,2,3");
   EXPECT_EQ(eq_param_entries(st, 0, false),
-            (std::vector<std::string>{"\"f0L:Mult\" 0.5", "\"f0R:Mult\" 0.25"}));
+            (std::vector<std::string>{"\"f0L:Gain 1\" 0.5", "\"f0R:Gain 1\" 0.25"}));
   EXPECT_EQ(eq_param_entries(st, 1, false).size(), 6u);
   EXPECT_TRUE(eq_param_entries(st, 2, false).empty());
 }
