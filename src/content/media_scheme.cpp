@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "content/content.h"
+#include "content/media_pacing.h"
 #include "content/media_rules.h"
 #include "core/gobj.h"
 #include "webview/webview.h"
@@ -58,7 +59,9 @@ void on_sent(GObject* source, GAsyncResult* res, gpointer data) {
     const char* ct = soup_message_headers_get_one(up, "Content-Type");
     if (ct && *ct) type = ct;
   }
-  GObj<WebKitURISchemeResponse> resp(webkit_uri_scheme_response_new(body.get(), length));
+  GObj<GInputStream> paced(
+      media_paced_stream_new(body.get(), webkit_uri_scheme_request_get_web_view(fetch->request.get())));
+  GObj<WebKitURISchemeResponse> resp(webkit_uri_scheme_response_new(paced.get(), length));
   webkit_uri_scheme_response_set_status(resp.get(), 200, nullptr);
   webkit_uri_scheme_response_set_content_type(resp.get(), type.c_str());
   SoupMessageHeaders* extra = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);

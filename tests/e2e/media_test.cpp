@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "harness.h"
@@ -40,6 +41,13 @@ HttpResponse route(const HttpRequest& req) {
         g_gate_cv.wait_for(lk, std::chrono::seconds(30), [] { return g_gate_open; });
       }
       std::memset(p, 'x', n);
+    };
+  } else if (req.path == "/big") {
+    // Byte i of the body is i * 31, so a page can check every byte's place.
+    r.headers = {{"Content-Type", "application/octet-stream"}};
+    r.stream_length = std::atoll(req.target.c_str() + req.target.find('=') + 1);
+    r.fill = [](long long off, char* p, size_t n) {
+      for (size_t i = 0; i < n; ++i) p[i] = static_cast<char>((off + static_cast<long long>(i)) * 31);
     };
   } else if (req.path == "/page.html") {
     r.headers = {{"Content-Type", "text/html"}};
@@ -138,6 +146,43 @@ TEST_F(Media, FrameNavigationToTheSchemeIsRefused) {
   page->page_eval(js);
   EXPECT_TRUE(wait_stderr(page, "ovalis: ovalis-media proxy refused for file:// (document load)\n"));
   for (auto& r : server->requests()) EXPECT_EQ(r.target.find("frame"), std::string::npos);
+}
+
+long rss_kib(pid_t pid) {
+  std::ifstream st("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(st, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
+// Runs last: it reloads the shared page.
+TEST_F(Media, BodiesArriveWholeAndInOrderWhileTheWebProcessSetsThePace) {
+  std::string whole = "fetch(ovalis.proxyURL(" + js_str(server->url("/big?n=" + std::to_string(24 << 20))) +
+                      ")).then(async r => { const rd = r.body.getReader(); let off = 0, bad = 0;"
+                      " for (;;) { const c = await rd.read(); if (c.done) break; const v = c.value;"
+                      " for (let j = 0; j < v.length; j++) if (v[j] !== ((off + j) * 31 & 255)) bad++;"
+                      " off += v.length; } return [off, bad]; })";
+  EXPECT_EQ(page->page_eval(whole, "main", 60000), "[" + std::to_string(24 << 20) + ",0]");
+
+  // While the page's process is busy it takes nothing in; launcher must not
+  // read the upstream body ahead into its own memory meanwhile.
+  long before = rss_kib(page->pid());
+  page->page_eval("(window.__big = fetch(ovalis.proxyURL(" +
+                  js_str(server->url("/big?n=" + std::to_string(256 << 20))) +
+                  ")).then(r => r.arrayBuffer()), 1)");
+  page->send("EVAL { const t = Date.now(); while (Date.now() - t < 2500); }");
+  long peak = before;
+  for (int i = 0; i < 25; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    peak = std::max(peak, rss_kib(page->pid()));
+  }
+  EXPECT_LT(peak - before, 48 * 1024) << "launcher grew from " << before << " to " << peak << " KiB";
+  // Navigating away with reads held back ends the stream cleanly.
+  page->send("EVAL location.reload()");
+  ASSERT_TRUE(serve_load_calls(*page));
+  EXPECT_EQ(page->page_eval(decode_peak(server->url("/tone.wav?after")), "main", 20000), "true");
+  EXPECT_TRUE(page->running());
 }
 
 // ---- origins other than file:// ----
