@@ -1,5 +1,5 @@
 # make demo   - install what is missing, build, run the demo application
-# make test   - install what is missing, build, run the whole suite
+# make test   - install what is missing, build, run the whole suite (X11 and Wayland)
 # make test-wayland - the end-to-end suite again, in a Wayland session
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-wayland sanitize-core demo deb clean test-asan test-repeat fuzz bench
+.PHONY: all deps build test test-wayland test-wayland-run sanitize-core demo deb clean test-asan test-repeat fuzz bench
 
 all: build
 
@@ -21,13 +21,18 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The whole suite on X11, then the end-to-end part again on Wayland.
 test: build sanitize-core
 	scripts/test-session ctest --test-dir $(BUILD) --output-on-failure -j 2
+	$(MAKE) --no-print-directory test-wayland-run
 
 # The end-to-end suite in a Wayland session (weston headless, GDK's Wayland
 # backend, the desktop portal); tests that need X11 check the Wayland
 # answers instead. Sessions that single tests start are Wayland ones too.
 test-wayland: build
+	$(MAKE) --no-print-directory test-wayland-run
+
+test-wayland-run:
 	OVALIS_TEST_WAYLAND=1 scripts/test-session ctest --test-dir $(BUILD) --output-on-failure -j 2 -L e2e
 
 # Unit tests and fuzz-corpus replays under AddressSanitizer and UBSan.

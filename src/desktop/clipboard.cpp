@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -32,6 +33,21 @@ ClipData* g_clip_data = nullptr;
 std::string g_clip_image_tmp;
 
 GtkClipboard* clipboard() { return gtk_clipboard_get(GDK_SELECTION_CLIPBOARD); }
+
+// A Wayland clipboard belongs to a seat. A compositor without one (a
+// headless or kiosk session) leaves GTK's clipboard half built, and taking
+// ownership there crashes inside the toolkit; such a desktop simply has no
+// clipboard: reads find it empty and writes are dropped.
+bool clipboard_has_seat() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display && gdk_display_get_default_seat(display)) return true;
+  static bool told = false;
+  if (!told) {
+    told = true;
+    std::fprintf(stderr, "ovalis: the display has no seat, so there is no clipboard\n");
+  }
+  return false;
+}
 
 void clip_get_func(GtkClipboard*, GtkSelectionData* sel, guint, gpointer user) {
   auto* d = static_cast<ClipData*>(user);
@@ -141,6 +157,13 @@ std::string clipboard_json(bool count_only) {
   GtkClipboard* cb = clipboard();
   std::string kind = "empty", text = "null", html = "null", paths = "[]";
   std::string image = "null", image_size = "null";
+  auto answer = [&] {
+    return "{\"kind\":\"" + kind + "\",\"changeCount\":" + std::to_string(g_clip_count) +
+           ",\"text\":" + text + ",\"html\":" + html + ",\"paths\":" + paths +
+           ",\"image\":" + image + ",\"imageSize\":" + image_size +
+           ",\"color\":null,\"concealed\":false,\"sourceApp\":null,\"sourceURL\":null}";
+  };
+  if (!clipboard_has_seat()) return answer();
 
   if (gchar** uris = gtk_clipboard_wait_for_uris(cb)) {
     if (uris[0]) {
@@ -177,10 +200,7 @@ std::string clipboard_json(bool count_only) {
     if (len > 0) html = json_escape(html_text(gtk_selection_data_get_data(sel), len));
     gtk_selection_data_free(sel);
   }
-  return "{\"kind\":\"" + kind + "\",\"changeCount\":" + std::to_string(g_clip_count) +
-         ",\"text\":" + text + ",\"html\":" + html + ",\"paths\":" + paths +
-         ",\"image\":" + image + ",\"imageSize\":" + image_size +
-         ",\"color\":null,\"concealed\":false,\"sourceApp\":null,\"sourceURL\":null}";
+  return answer();
 }
 
 void do_clipwrite(std::string_view payload) {
@@ -209,7 +229,7 @@ void do_clipwrite(std::string_view payload) {
   if (!d->html.empty()) add("text/html");
   if (d->image) add("image/png");
   if (!d->uris.empty()) add("text/uri-list");
-  if (targets.empty()) return;
+  if (targets.empty() || !clipboard_has_seat()) return;
 
   GtkClipboard* cb = clipboard();
   ClipData* raw = d.get();
