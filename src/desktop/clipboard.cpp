@@ -204,6 +204,9 @@ std::string clipboard_json(bool count_only) {
 }
 
 void do_clipwrite(std::string_view payload) {
+  // Checked first: on a seatless display there is nothing to own, so the
+  // image is not worth decoding.
+  if (!clipboard_has_seat()) return;
   std::vector<std::string> f = split_tabs(payload);
   auto d = std::make_unique<ClipData>();
   d->text = wire_unescape(tab_field(f, 0));
@@ -229,7 +232,7 @@ void do_clipwrite(std::string_view payload) {
   if (!d->html.empty()) add("text/html");
   if (d->image) add("image/png");
   if (!d->uris.empty()) add("text/uri-list");
-  if (targets.empty() || !clipboard_has_seat()) return;
+  if (targets.empty()) return;
 
   GtkClipboard* cb = clipboard();
   ClipData* raw = d.get();
