@@ -109,7 +109,7 @@ class Recorder {
     std::ifstream in(path_, std::ios::binary);
     std::vector<char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<float> s(b.size() / 4);
-    std::memcpy(s.data(), b.data(), s.size() * 4);
+    if (!s.empty()) std::memcpy(s.data(), b.data(), s.size() * 4);
     return s;
   }
   // Median absolute level of each side over the last ms of the recording;
