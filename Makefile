@@ -3,6 +3,11 @@
 # make test-wayland - the end-to-end suite again, in a Wayland session
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Paths inside the tree are hashed relative to it, so every checkout of the
+# tree (a CI clone, a second worktree, build-asan beside build) shares one
+# compiler cache.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 # Leak checking is off: GTK and WebKit keep process-lifetime allocations on
 # purpose. Reports from system libraries are suppressed in scripts/asan.supp.
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
@@ -44,11 +49,10 @@ sanitize-core: deps
 demo: build
 	scripts/run-demo $(BUILD)
 
-# The Debian package (launcher, backend library, protocol guide, demo,
-# desktop entry template) in $(BUILD)/.
+# The Debian packages (ovalis-launcher, libovalis-backend-dev, ovalis-demo
+# and their debug symbols) in $(BUILD)/deb, each checked by lintian.
 deb: build
-	cd $(BUILD) && cpack -G DEB
-	@ls -1 $(BUILD)/*.deb
+	scripts/make-deb $(BUILD)
 
 # The whole suite, end-to-end tests included, against a sanitized build.
 test-asan: deps

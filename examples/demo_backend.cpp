@@ -142,8 +142,35 @@ void install_events(Demo& d) {
                     "tour"});
 }
 
-void usage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s [--tour <folder>] [--screenshot <png>]\n", argv0);
+void usage(FILE* out) {
+  std::fputs("Usage: ovalis-demo [--tour FOLDER] [--screenshot PNG]\n", out);
+}
+
+void help() {
+  usage(stdout);
+  std::fputs(
+      "Run the ovalis demo application: a backend that starts launcher on the\n"
+      "bundled page, with one panel per subsystem, and prints every wire line\n"
+      "(\"<-\" from launcher, \"->\" to it).\n"
+      "\n"
+      "Options:\n"
+      "  --tour FOLDER      show every panel in turn, run its actions, write one\n"
+      "                     screenshot per panel to FOLDER/<panel>.png, then quit\n"
+      "  --screenshot PNG   the tour, with the first panel's picture also copied\n"
+      "                     to PNG\n"
+      "  -h, --help         print this help and exit\n"
+      "  --version          print the version and exit\n"
+      "\n"
+      "Environment:\n"
+      "  OVALIS_DEMO_LAUNCHER   the launcher binary to start\n"
+      "  OVALIS_DEMO_PAGE_DIR   the folder of the demo page\n"
+      "  OVALIS_DEMO_SETTLE_MS  how long a drawn panel is left before its\n"
+      "                         capture (default 1500)\n"
+      "  OVALIS_DEMO_SCREENSHOT the same as --screenshot\n"
+      "\n"
+      "Exit status: the launcher's own exit status; 1 when the launcher could not\n"
+      "be started or a tour panel gave no screenshot; 2 for a usage error.\n",
+      stdout);
 }
 
 // An installed demo lives in <prefix>/bin beside the launcher, with its page
@@ -187,10 +214,13 @@ int main(int argc, char** argv) {
     if ((a == "--tour" || a == "--screenshot") && i + 1 < argc) {
       (a == "--tour" ? tour : shot) = argv[++i];
     } else if (a == "-h" || a == "--help") {
-      usage(argv[0]);
+      help();
+      return 0;
+    } else if (a == "--version") {
+      std::printf("ovalis-demo %s\n", OVALIS_VERSION);
       return 0;
     } else {
-      usage(argv[0]);
+      usage(stderr);
       return 2;
     }
   }
