@@ -1,4 +1,5 @@
 #include "ovalis/backend.h"
+#include "open_listener.h"
 
 #include <glib-unix.h>
 #include <glib.h>
@@ -17,6 +18,7 @@ namespace ovalis {
 
 Future::Future() : s_(std::make_shared<State>()) {}
 bool Future::ready() const { return s_->ready; }
+bool Future::gone() const { return !s_->ready && s_->dead; }
 const Json& Future::value() const { return s_->value; }
 
 Future& Future::then(std::function<void(const Json&)> fn) {

@@ -36,6 +36,8 @@ class Future {
  public:
   Future();
   bool ready() const;
+  // True when the launcher went away before the answer came.
+  bool gone() const;
   const Json& value() const;  // null until ready
   Future& then(std::function<void(const Json&)> fn);
   // Runs the default main context until the answer arrives or the time is
@@ -128,6 +130,16 @@ class Backend {
   void on(std::string keyword, LineHandler fn);
   // Runs once the launcher has connected (lines may be sent from then on).
   std::function<void()> on_connected;
+
+  // ---- open requests ----------------------------------------------------
+  // Single instance: listens on `path` (a fixed socket, usually under
+  // $XDG_RUNTIME_DIR, named in the desktop entry's `launcher --open` line)
+  // for the requests that `launcher --open` and forward_open() send:
+  // {"activate":true}, {"url":"..."} or {"paths":["..."]}. False (with a
+  // message) when another instance already listens there; a stale socket
+  // file left by a dead instance is replaced.
+  bool listen_for_open(const std::string& path, std::function<void(const Json&)> fn,
+                       std::string* error);
 
   // ---- page calls -------------------------------------------------------
   void handle(std::string method, CallHandler fn);
@@ -252,8 +264,18 @@ class Backend {
   void on_call_line(std::string_view rest);
   Json capabilities(const Call& c) const;
   void launcher_gone(int status);
+  struct OpenListener;
+  std::unique_ptr<OpenListener> open_;
   void close_socket();
   void cleanup_files();
 };
+
+// The open request `launcher --open <socket> <exe> [arg]` sends for arg:
+// {"activate":true} for none, {"url":...} for a URL that is not a file, and
+// {"paths":[...]} for a path or a file:// URI (made a path).
+Json open_request(std::string_view arg);
+// Hands an open request to the instance listening on path; true when it
+// took the whole request (this process can then end).
+bool forward_open(const std::string& path, const Json& request);
 
 }  // namespace ovalis
