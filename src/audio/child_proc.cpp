@@ -11,8 +11,11 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
   return out;
 }
 
-constexpr auto kQuiet = static_cast<GSpawnFlags>(
-    G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+// Every start searches PATH: a bare name such as "sh" must run, and a full
+// path is taken as it is anyway.
+constexpr auto kQuiet = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDIN_FROM_DEV_NULL |
+                                                 G_SPAWN_STDOUT_TO_DEV_NULL |
+                                                 G_SPAWN_STDERR_TO_DEV_NULL);
 
 }  // namespace
 
@@ -24,14 +27,13 @@ std::string tool_path(const char* name) {
 bool spawn_quiet(const std::vector<std::string>& argv) {
   auto args = c_argv(argv);
   // Without DO_NOT_REAP_CHILD GLib reaps the child itself.
-  return g_spawn_async(nullptr, args.data(), nullptr,
-                       static_cast<GSpawnFlags>(kQuiet | G_SPAWN_SEARCH_PATH), nullptr, nullptr,
-                       nullptr, nullptr);
+  return g_spawn_async(nullptr, args.data(), nullptr, kQuiet, nullptr, nullptr, nullptr, nullptr);
 }
 
 GPid spawn_watched(const std::vector<std::string>& argv, int* out_fd) {
   auto args = c_argv(argv);
-  int flags = G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL;
+  int flags = G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL |
+              G_SPAWN_STDERR_TO_DEV_NULL;
   if (!out_fd) flags |= G_SPAWN_STDOUT_TO_DEV_NULL;
   GPid pid = 0;
   if (!g_spawn_async_with_pipes(nullptr, args.data(), nullptr, static_cast<GSpawnFlags>(flags),
@@ -50,7 +52,8 @@ std::string run_output(const std::vector<std::string>& argv) {
   auto args = c_argv(argv);
   char* out = nullptr;
   int status = 0;
-  auto flags = static_cast<GSpawnFlags>(G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+  auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDIN_FROM_DEV_NULL |
+                                        G_SPAWN_STDERR_TO_DEV_NULL);
   if (!g_spawn_sync(nullptr, args.data(), nullptr, flags, nullptr, nullptr, &out, nullptr, &status,
                     nullptr))
     return "";

@@ -1,5 +1,6 @@
 // Starting the desktop tools the tap, sounds and speech lean on. Children
-// never inherit the backend socket or the standard input.
+// never inherit the backend socket or the standard input. argv[0] may be a
+// bare name (looked up on PATH) or a full path.
 #pragma once
 
 #include <glib.h>
@@ -10,11 +11,10 @@
 // Full path of a tool on PATH, or "" when there is none.
 std::string tool_path(const char* name);
 
-// Starts argv (argv[0] looked up on PATH), all output to /dev/null, and
-// does not wait for it. False when it could not be started.
+// Starts argv, all output to /dev/null, and does not wait for it. False when it could not be started.
 bool spawn_quiet(const std::vector<std::string>& argv);
 
-// Starts argv (argv[0] a full path) for the caller to watch and reap:
+// Starts argv for the caller to watch and reap:
 // errors to /dev/null, standard output to a pipe when out_fd is given, else
 // to /dev/null. 0 when it could not be started.
 GPid spawn_watched(const std::vector<std::string>& argv, int* out_fd);

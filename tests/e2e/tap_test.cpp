@@ -19,9 +19,13 @@ const char kAppId[] = "e2e tap;$(touch /tmp/ovalis-tap-pwned)'\"`x`";
 const char kPwned[] = "/tmp/ovalis-tap-pwned";
 
 std::string nodes() { return run_out({"pw-cli", "ls", "Node"}); }
-bool has_node(const std::string& name) {
-  return nodes().find("node.name = \"" + name + "\"\n") != std::string::npos;
+size_t node_count(const std::string& name) {
+  std::string all = nodes(), want = "node.name = \"" + name + "\"\n";
+  size_t n = 0;
+  for (size_t at = all.find(want); at != std::string::npos; at = all.find(want, at + 1)) ++n;
+  return n;
 }
+bool has_node(const std::string& name) { return node_count(name) > 0; }
 void make_sink(const std::string& name_literal) {
   run_out({"pw-cli", "create-node", "adapter",
            "{ factory.name=support.null-audio-sink node.name=" + name_literal +
@@ -162,6 +166,21 @@ TEST_F(Tap, AppScopeHearsOnlyTheApplicationAndCleansUpAfterDeadProcesses) {
   EXPECT_NE(access(kPwned, F_OK), 0) << "a node name ran a command";
   run_out({"sh", "-c", "pw-cli ls Node | awk '/node.name = \"ovalis-tap-[12]/{print prev} "
                        "{prev=$2}' | tr -d , | xargs -r -n1 pw-cli destroy"});
+}
+
+// Every restart and every change of scope removes the sink it no longer
+// uses before going on, so one application never holds more than one.
+TEST_F(Tap, RestartsAndScopeChangesLeaveNoSinkBehind) {
+  std::string own = "ovalis-tap-" + std::to_string(b_->pid());
+  ASSERT_EQ(start("k1", "app\t\t80"), kStarted);
+  ASSERT_EQ(start("k2", "app\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 1u) << nodes();
+  ASSERT_EQ(start("k3", "system\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 0u) << nodes();
+  ASSERT_EQ(start("k4", "app\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 1u) << nodes();
+  b_->send("AUDIOTAP STOP");
+  EXPECT_TRUE(eventually([&] { return node_count(own) == 0; }, 5000)) << nodes();
 }
 
 TEST_F(Tap, ARecorderThatDiesEndsTheTap) {

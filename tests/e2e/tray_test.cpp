@@ -82,7 +82,7 @@ class Tray : public testing::Test {
     ASSERT_NE(bus_, nullptr);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    std::string script = std::string(E2E_PAGES_DIR) + "/../sni_watcher.py";
+    std::string script = page_path("../sni_watcher.py");
     watcher_ = fork();
     if (watcher_ == 0) {
       dup2(out[1], 1);
