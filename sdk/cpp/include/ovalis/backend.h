@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ovalis/commands.h"
+#include "ovalis/config.h"
 #include "ovalis/json.h"
 #include "ovalis/wire.h"
 
@@ -91,7 +92,14 @@ struct LaunchOptions {
   // Extra environment for the launcher ("OVALIS_APP_ID", "OVALIS_DEBUG", ...).
   std::vector<std::pair<std::string, std::string>> env;
   int connect_timeout_ms = 30000;
+  // A fixed socket path that stays open for open requests from
+  // "launcher --open" (see start_app). Empty: a private one-use socket.
+  std::string socket;
 };
+
+// The launcher's command line and environment for an application's
+// configuration; the launcher is OVALIS_LAUNCHER when set, else "launcher".
+LaunchOptions launch_options(const AppConfig& c);
 
 class Backend {
  public:
@@ -106,6 +114,24 @@ class Backend {
   // Makes the socket and starts the launcher; false (with a message) when
   // either fails. The connection comes in once the main loop runs.
   bool start(const LaunchOptions& opts, std::string* error);
+  enum class AppStart { started, handed_over, failed };
+  // Starts the launcher as the configuration says, on the application's
+  // fixed socket. When another instance already answers there it is asked
+  // to come to the front and handed_over is returned: this process should
+  // end with status 0.
+  AppStart start_app(const AppConfig& config, std::string* error);
+  // The whole life of an application in one call: reads ovalis.json (from
+  // dir, else OVALIS_APP_DIR, else the current folder), starts the launcher
+  // and runs until it ends. Errors go to standard error; returns the exit
+  // status for main (2 for a bad configuration).
+  int run_app(const std::string& dir = {});
+  // The configuration start_app was given; nullopt before.
+  const std::optional<AppConfig>& config() const { return config_; }
+  // Open requests from "launcher --open": {"activate":true}, {"url":...} or
+  // {"paths":[...]}. Runs after the main window has been brought up and the
+  // page has had its "open-url" or "open-files" event.
+  std::function<void(const Json& request)> on_open;
+
   // Runs the main loop until the launcher has ended; returns its exit
   // status (128 + signal number when a signal ended it).
   int run();
@@ -245,8 +271,20 @@ class Backend {
   std::map<std::string, CallHandler, std::less<>> call_handlers_;
   std::set<std::string, std::less<>> events_;
   bool quit_sent_ = false;
+  bool instance_ = false;  // listening on the application's fixed socket
+  std::optional<AppConfig> config_;
+  struct Peer;
+  std::vector<std::unique_ptr<Peer>> peers_;
 
   bool accept_one();
+  void accept_peer();
+  void peer_ready(Peer* p);
+  void drop_peer(Peer* p);
+  void wire_connected(int fd, std::string_view first_bytes);
+  void open_request(std::string_view line);
+  void deliver_open(const Json& request);
+  bool page_ready_ = false;
+  std::vector<Json> queued_opens_;
   void read_ready();
   void dispatch(std::string_view line);
   void on_call_line(std::string_view rest);
