@@ -3,6 +3,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,8 +37,15 @@ void launch_default_for_uri(const std::string& uri);
 // the page call with its result.
 void do_dlg(std::string_view rest);
 
-// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set.
+// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set:
+// "cancel" cancels it, any other value says OK; a "text:<text>" word is
+// typed into a prompt first (an entry kept as "ovalis-entry" on the dialog).
 void test_autodlg_arm();
+// With OVALIS_TEST_AUTODLG set, the answer of a backend file chooser op
+// ("open", "openmulti", "dir", "save") without showing it: the "path:"
+// words (an array for "openmulti"), or null when cancelled or none is
+// given. Nothing when the variable is unset, so the chooser runs.
+std::optional<std::string> test_autodlg_chooser(std::string_view op);
 
 // The user's downloads folder (not created here).
 std::string downloads_dir();
