@@ -1,6 +1,6 @@
 #include "ovalis/backend.h"
+#include "open_listener.h"
 
-#include <fcntl.h>
 #include <glib-unix.h>
 #include <glib.h>
 #include <signal.h>
@@ -8,8 +8,6 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +18,7 @@ namespace ovalis {
 
 Future::Future() : s_(std::make_shared<State>()) {}
 bool Future::ready() const { return s_->ready; }
+bool Future::gone() const { return !s_->ready && s_->dead; }
 const Json& Future::value() const { return s_->value; }
 
 Future& Future::then(std::function<void(const Json&)> fn) {
@@ -85,23 +84,12 @@ Backend::Backend() : g_(std::make_unique<Glib>()) {
   g_->sig_term = g_unix_signal_add(SIGTERM, on_sig, this);
 }
 
-struct Backend::Peer {
-  int fd = -1;
-  guint watch = 0;
-  std::string buf;
-};
-
 Backend::~Backend() {
-  for (auto& p : peers_) {
-    if (p->watch) g_source_remove(p->watch);
-    close(p->fd);
-  }
   for (guint* id : {&g_->listen_watch, &g_->sock_watch, &g_->child_watch, &g_->connect_timer,
                     &g_->quit_timer, &g_->sig_int, &g_->sig_term})
     if (*id) g_source_remove(*id);
   close_socket();
   if (listen_fd_ >= 0) close(listen_fd_);
-  listen_fd_ = -1;
   if (pid_ > 0 && !exit_status_) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
@@ -111,8 +99,6 @@ Backend::~Backend() {
 }
 
 void Backend::cleanup_files() {
-  // The application's fixed socket stays for open requests until the end.
-  if (instance_ && listen_fd_ >= 0) return;
   if (!sock_path_.empty()) unlink(sock_path_.c_str());
   sock_path_.clear();
   if (!dir_.empty()) rmdir(dir_.c_str());
@@ -125,33 +111,25 @@ bool Backend::start(const LaunchOptions& o, std::string* error) {
     return false;
   };
   GError* err = nullptr;
-  instance_ = !o.socket.empty();
-  if (instance_) {
-    sock_path_ = o.socket;
-  } else {
-    // A private folder (mode 0700): only this user can reach the socket.
-    gchar* dir = g_dir_make_tmp("ovalis-XXXXXX", &err);
-    if (!dir) {
-      std::string m = err->message;
-      g_error_free(err);
-      return fail("cannot make a socket folder: " + m);
-    }
-    dir_ = dir;
-    g_free(dir);
-    sock_path_ = dir_ + "/backend.sock";
+  // A private folder (mode 0700): only this user can reach the socket.
+  gchar* dir = g_dir_make_tmp("ovalis-XXXXXX", &err);
+  if (!dir) {
+    std::string m = err->message;
+    g_error_free(err);
+    return fail("cannot make a socket folder: " + m);
   }
+  dir_ = dir;
+  g_free(dir);
+  sock_path_ = dir_ + "/backend.sock";
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (sock_path_.size() >= sizeof addr.sun_path) return fail("socket path too long: " + sock_path_);
   std::memcpy(addr.sun_path, sock_path_.c_str(), sock_path_.size() + 1);
   listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) return fail(std::string("socket: ") + std::strerror(errno));
-  // Only this user may connect: open requests carry paths and URLs.
-  mode_t old_mask = umask(0077);
-  int bound = bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  umask(old_mask);
-  if (bound != 0 || listen(listen_fd_, 8) != 0)
-    return fail("cannot listen on " + sock_path_ + ": " + std::strerror(errno));
+  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listen_fd_, 1) != 0)
+    return fail(std::string("bind/listen: ") + std::strerror(errno));
 
   std::string exe = o.launcher;
   if (exe.find('/') == std::string::npos) {
@@ -193,10 +171,6 @@ bool Backend::start(const LaunchOptions& o, std::string* error) {
       listen_fd_, G_IO_IN,
       [](gint, GIOCondition, gpointer self) -> gboolean {
         auto* b = static_cast<Backend*>(self);
-        if (b->instance_) {
-          b->accept_peer();
-          return G_SOURCE_CONTINUE;
-        }
         if (!b->accept_one()) return G_SOURCE_CONTINUE;
         b->g_->listen_watch = 0;
         return G_SOURCE_REMOVE;
@@ -220,16 +194,11 @@ bool Backend::start(const LaunchOptions& o, std::string* error) {
 bool Backend::accept_one() {
   int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return errno != EINTR && errno != EAGAIN;  // give up on real errors
+  sock_ = fd;
   // The connection is made; nobody else needs the listening end or its path.
   close(listen_fd_);
   listen_fd_ = -1;
   cleanup_files();
-  wire_connected(fd, {});
-  return true;
-}
-
-void Backend::wire_connected(int fd, std::string_view first_bytes) {
-  sock_ = fd;
   if (g_->connect_timer) g_source_remove(g_->connect_timer);
   g_->connect_timer = 0;
   g_->sock_watch = g_unix_fd_add(
@@ -243,119 +212,7 @@ void Backend::wire_connected(int fd, std::string_view first_bytes) {
       },
       this);
   if (on_connected) on_connected();
-  if (!first_bytes.empty() && sock_ >= 0)
-    framer_.feed(first_bytes, [this](std::string_view l) { dispatch(l); });
-}
-
-// On the application's fixed socket every connection is first read a
-// little: the launcher's first line starts with a keyword, an open request
-// from "launcher --open" with "{".
-void Backend::accept_peer() {
-  int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (fd < 0) return;
-  auto p = std::make_unique<Peer>();
-  p->fd = fd;
-  Peer* raw = p.get();
-  peers_.push_back(std::move(p));
-  struct Ctx {
-    Backend* b;
-    Peer* p;
-  };
-  raw->watch = g_unix_fd_add_full(
-      G_PRIORITY_DEFAULT, fd, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-      [](gint, GIOCondition, gpointer data) -> gboolean {
-        auto* c = static_cast<Ctx*>(data);
-        c->b->peer_ready(c->p);
-        return G_SOURCE_REMOVE;  // peer_ready adds a new watch when it needs more
-      },
-      new Ctx{this, raw}, [](gpointer data) { delete static_cast<Ctx*>(data); });
-}
-
-void Backend::peer_ready(Peer* p) {
-  p->watch = 0;
-  constexpr size_t kMaxRequest = 64 * 1024;
-  bool ended = false;
-  for (;;) {
-    char buf[4096];
-    ssize_t r = read(p->fd, buf, sizeof buf);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (r <= 0) {
-      ended = true;
-      break;
-    }
-    p->buf.append(buf, size_t(r));
-    if (p->buf.size() >= kMaxRequest || p->buf.find('\n') != std::string::npos) break;
-  }
-  if (!p->buf.empty() && p->buf[0] != '{') {
-    if (sock_ >= 0 || exit_status_) return drop_peer(p);  // one wire link only
-    int fd = p->fd;
-    std::string first = std::move(p->buf);
-    p->fd = -1;
-    drop_peer(p);
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    wire_connected(fd, first);
-    return;
-  }
-  size_t nl = p->buf.find('\n');
-  if (nl != std::string::npos || ended || p->buf.size() >= kMaxRequest) {
-    std::string line = p->buf.substr(0, std::min(nl, kMaxRequest));
-    drop_peer(p);
-    if (!line.empty()) open_request(line);
-    return;
-  }
-  struct Ctx {
-    Backend* b;
-    Peer* p;
-  };
-  p->watch = g_unix_fd_add_full(
-      G_PRIORITY_DEFAULT, p->fd, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-      [](gint, GIOCondition, gpointer data) -> gboolean {
-        auto* c = static_cast<Ctx*>(data);
-        c->b->peer_ready(c->p);
-        return G_SOURCE_REMOVE;
-      },
-      new Ctx{this, p}, [](gpointer data) { delete static_cast<Ctx*>(data); });
-}
-
-void Backend::drop_peer(Peer* p) {
-  if (p->watch) g_source_remove(p->watch);
-  if (p->fd >= 0) close(p->fd);
-  for (auto it = peers_.begin(); it != peers_.end(); ++it)
-    if (it->get() == p) {
-      peers_.erase(it);
-      return;
-    }
-}
-
-void Backend::open_request(std::string_view text) {
-  auto req = json_parse(text);
-  if (!req || !req->is_object()) return;
-  const Json* url = req->get("url");
-  const Json* paths = req->get("paths");
-  const Json* activate = req->get("activate");
-  bool ok = (url && url->is_string()) || (activate && activate->is_bool() && activate->boolean());
-  if (paths && paths->is_array()) {
-    ok = true;
-    for (auto& p : paths->arr()) ok = ok && p.is_string();
-  }
-  if (!ok) return;
-  if (!page_ready_) {
-    // The page hears nothing before its script is there; it says hello.
-    queued_opens_.push_back(*req);
-    return;
-  }
-  deliver_open(*req);
-}
-
-void Backend::deliver_open(const Json& req) {
-  winop("main", "show");
-  if (const Json* url = req.get("url"); url && url->is_string())
-    emit("main", "open-url", obj({{"url", *url}}));
-  else if (const Json* paths = req.get("paths"); paths && paths->is_array())
-    emit("main", "open-files", obj({{"paths", *paths}}));
-  if (on_open) on_open(req);
+  return true;
 }
 
 void Backend::read_ready() {
@@ -506,19 +363,19 @@ void Backend::on_call_line(std::string_view rest) {
   c.params = parsed->params;
   if (!parsed->error.empty()) return c.fail(parsed->error);
   if (config_ && !config_->calls_allowed(c.origin))
-    return c.fail("origin " + c.origin + " may not call the backend (allow \"calls\" in ovalis.json \"api\".origins)");
+    return c.fail("origin " + c.origin +
+                  " may not call the backend (allow \"calls\" in ovalis.json \"api\".origins)");
+  auto it = call_handlers_.find(c.method);
   if (c.method == "client.hello" && c.window == "main" && !page_ready_) {
     page_ready_ = true;
     auto waiting = std::move(queued_opens_);
     queued_opens_.clear();
-    // Answer the hello first, then the requests that waited for the page.
-    auto it = call_handlers_.find(c.method);
+    // The hello is answered first, then the requests that waited for the page.
     if (it != call_handlers_.end()) it->second(c);
     else c.resolve(obj({{"ok", true}}));
     for (auto& r : waiting) deliver_open(r);
     return;
   }
-  auto it = call_handlers_.find(c.method);
   if (it != call_handlers_.end()) return it->second(c);
   if (c.method == "client.capabilities") return c.resolve(capabilities(c));
   if (c.method == "client.hello") return c.resolve(obj({{"ok", true}}));
@@ -639,55 +496,46 @@ LaunchOptions launch_options(const AppConfig& c) {
   o.height = c.window.height;
   o.version = c.version;
   o.env = c.launcher_env();
-  o.socket = c.socket_path();
   return o;
 }
 
-namespace {
-
-// Connects to the socket path; the descriptor, or -1 with errno set.
-int connect_to(const std::string& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int e = errno;
-    close(fd);
-    errno = e;
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
-
 Backend::AppStart Backend::start_app(const AppConfig& config, std::string* error) {
-  LaunchOptions o = launch_options(config);
-  int fd = connect_to(o.socket);
-  if (fd >= 0) {
-    // Somebody runs this application already: bring it to the front.
-    static const char msg[] = "{\"activate\":true}\n";
-    ssize_t w = ::send(fd, msg, sizeof msg - 1, MSG_NOSIGNAL);
-    close(fd);
-    if (w == ssize_t(sizeof msg - 1)) return AppStart::handed_over;
-  } else if (errno == ECONNREFUSED) {
-    unlink(o.socket.c_str());  // left behind by an instance that ended badly
-  } else if (errno != ENOENT) {
-    if (error) *error = "cannot reach " + o.socket + ": " + std::strerror(errno);
+  std::string sock = config.socket_path();
+  // Somebody runs this application already: bring it to the front.
+  if (forward_open(sock, obj({{"activate", true}}))) return AppStart::handed_over;
+  if (!listen_for_open(sock, [this](const Json& r) { open_app_request(r); }, error))
     return AppStart::failed;
-  }
   config_ = config;
-  if (!start(o, error)) {
+  if (!start(launch_options(config), error)) {
     config_.reset();
     return AppStart::failed;
   }
   return AppStart::started;
+}
+
+void Backend::open_app_request(const Json& req) {
+  const Json* url = req.get("url");
+  const Json* paths = req.get("paths");
+  const Json* activate = req.get("activate");
+  bool ok = (url && url->is_string()) || (activate && activate->is_bool() && activate->boolean());
+  if (paths && paths->is_array()) {
+    ok = true;
+    for (auto& p : paths->arr()) ok = ok && p.is_string();
+  }
+  if (!ok) return;
+  // Before its script is there the page would miss the event; it says
+  // hello when it is ready.
+  if (!page_ready_) return queued_opens_.push_back(req);
+  deliver_open(req);
+}
+
+void Backend::deliver_open(const Json& req) {
+  winop("main", "show");
+  if (const Json* url = req.get("url"); url && url->is_string())
+    emit("main", "open-url", obj({{"url", *url}}));
+  else if (const Json* paths = req.get("paths"); paths && paths->is_array())
+    emit("main", "open-files", obj({{"paths", *paths}}));
+  if (on_open) on_open(req);
 }
 
 int Backend::run_app(const std::string& dir) {

@@ -96,7 +96,7 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
   EXPECT_EQ(o.title, "Hi there");
   EXPECT_EQ(o.width, 800);
   EXPECT_EQ(o.version, "1.2.3~rc1");
-  EXPECT_EQ(o.socket, "/run/user/7/org.example.Hello.sock");
+  EXPECT_EQ(c->socket_path(), "/run/user/7/org.example.Hello.sock");
   std::map<std::string, std::string> env(o.env.begin(), o.env.end());
   EXPECT_EQ(env["OVALIS_APP_ID"], "org.example.Hello");
   EXPECT_EQ(env["OVALIS_ICON"], c->dir + "/icon.svg");
