@@ -194,6 +194,12 @@ int main() {
     std::fflush(stdout);
     call.resolve(ovalis::obj({{"text", "Hello, " + who + ", from the C++ backend!"}}));
   });
+  // Files and URLs from the desktop ("opens" in ovalis.json); the page gets
+  // them too, as its open-files and open-url events.
+  app.on_open = [](const ovalis::Json& request) {
+    std::printf("open request %s\n", ovalis::json_dump(request).c_str());
+    std::fflush(stdout);
+  };
   return app.run_app();
 }
 )~";

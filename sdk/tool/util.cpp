@@ -91,8 +91,10 @@ Env sdk_env() {
 
 std::optional<ovalis::AppConfig> load(std::string_view cmd, const std::string& dir) {
   std::string err;
+  (void)cmd;
   auto c = ovalis::load_app_config(dir, &err);
-  if (!c) fail(cmd, err, kUsage);
+  // The message names the file first, like a compiler's.
+  if (!c) g_printerr("%s\n", err.c_str());
   return c;
 }
 
