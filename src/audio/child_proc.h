@@ -19,11 +19,13 @@ bool spawn_quiet(const std::vector<std::string>& argv);
 // to /dev/null. 0 when it could not be started.
 GPid spawn_watched(const std::vector<std::string>& argv, int* out_fd);
 
-// Runs argv to its end, output to /dev/null; false when it did not start.
-bool run_and_wait(const std::vector<std::string>& argv);
+// Runs argv to its end, output to /dev/null; false when it did not start,
+// failed, or was killed for running past limit_ms.
+bool run_and_wait(const std::vector<std::string>& argv, int limit_ms);
 
-// Runs argv to its end and returns its standard output ("" on failure).
-std::string run_output(const std::vector<std::string>& argv);
+// Runs argv to its end and returns its standard output; "" when it failed
+// or was killed for running past limit_ms.
+std::string run_output(const std::vector<std::string>& argv, int limit_ms);
 
 // `sh -c <script> sh <args...>`: the arguments reach the script as $1 ...,
 // so outside text is never parsed as shell code. Not waited for.

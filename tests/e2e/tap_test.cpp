@@ -2,6 +2,7 @@
 // the session must come back, decoded from the "AUDIOTAP" lines, at their
 // frequency and level. Runs in a session of its own (--pipewire).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -180,7 +181,7 @@ TEST_F(Tap, RestartsAndScopeChangesLeaveNoSinkBehind) {
   ASSERT_EQ(start("k4", "app\t\t80"), kStarted);
   EXPECT_EQ(node_count(own), 1u) << nodes();
   b_->send("AUDIOTAP STOP");
-  EXPECT_TRUE(eventually([&] { return node_count(own) == 0; }, 5000)) << nodes();
+  EXPECT_TRUE(eventually([&] { return node_count(own) == 0; }, 10000)) << nodes();
 }
 
 TEST_F(Tap, ARecorderThatDiesEndsTheTap) {
@@ -196,6 +197,27 @@ TEST_F(Tap, ARecorderThatDiesEndsTheTap) {
   drain();
   EXPECT_TRUE(b_->collect(300, [](const std::string& l) { return l.rfind("AUDIOTAP ", 0) == 0; })
                   .empty());
+}
+
+// A sound server that hangs must not hang the program: the question about
+// the default output has a time limit, after which the tap starts anyway.
+TEST(TapHungServer, TheDefaultOutputQuestionIsBounded) {
+  if (run_out({"sh", "-c", "command -v parec"}).empty()) GTEST_SKIP() << "no parec";
+  char tmpl[] = "/tmp/ovalis-hung-XXXXXX";
+  std::string bin = mkdtemp(tmpl);
+  std::ofstream(bin + "/pactl") << "#!/bin/sh\nexec sleep 30\n";
+  chmod((bin + "/pactl").c_str(), 0755);
+  Backend* b = start_backend({.env = {{"PATH", bin + ":" + std::getenv("PATH")}}});
+  ASSERT_TRUE(b);
+  auto t0 = std::chrono::steady_clock::now();
+  b->send("AUDIOTAP h1 system\t\t80");
+  auto got = b->expect_prefix("GOT h1 ", 8000);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  EXPECT_TRUE(got);
+  EXPECT_LT(ms.count(), 6000);
+  b->send("AUDIOTAP STOP");
+  stop_page(b);
+  run_out({"rm", "-rf", bin});
 }
 
 }  // namespace
