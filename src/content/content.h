@@ -3,6 +3,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,8 +37,15 @@ void launch_default_for_uri(const std::string& uri);
 // the page call with its result.
 void do_dlg(std::string_view rest);
 
-// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set.
+// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set:
+// "cancel" cancels it, any other value says OK; a "text:<text>" word is
+// typed into a prompt first (an entry kept as "ovalis-entry" on the dialog).
 void test_autodlg_arm();
+// With OVALIS_TEST_AUTODLG set, the answer of a backend file chooser op
+// ("open", "openmulti", "dir", "save") without showing it: the "path:"
+// words (an array for "openmulti"), or null when cancelled or none is
+// given. Nothing when the variable is unset, so the chooser runs.
+std::optional<std::string> test_autodlg_chooser(std::string_view op);
 
 // The user's downloads folder (not created here).
 std::string downloads_dir();
@@ -51,6 +59,16 @@ void media_scheme_register();
 
 // The handler of "ovalis-media" requests.
 void media_scheme_cb(WebKitURISchemeRequest* request, gpointer);
+
+// Decides whether a proxy request may be served, now or (for an address
+// whose document key is not known yet) a little later; `done` runs once,
+// with the origin the decision was made for.
+using MediaAdmitted = void (*)(WebKitURISchemeRequest* req, bool trusted,
+                               const std::string& origin);
+void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done);
+// The origin a proxy request names for diagnostics: its Origin header, or
+// the committed document of its view.
+std::string media_request_origin(WebKitURISchemeRequest* req);
 
 // Whether an origin may use a feature ("proxy", "camera", "microphone"),
 // by the OVALIS_MEDIA_ORIGINS rules read on the first check.
