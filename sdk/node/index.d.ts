@@ -47,14 +47,6 @@ export interface LaunchOptions {
   env?: Record<string, string>;
   /** ms the launcher has to connect (30000). */
   connectTimeout?: number;
-  /**
-   * A fixed socket path: this application runs as a single instance there,
-   * and `launcher --open` requests reach its open handlers. Its folder must
-   * be private to the user (see instanceSocketPath()).
-   */
-  socket?: string;
-  /** What this process was asked to open: a file path, file:// URI or URL. */
-  open?: string;
   /** Quit the launcher on SIGINT and SIGTERM (default true). */
   handleSignals?: boolean;
 }
@@ -239,8 +231,15 @@ export class Backend {
   trustOrigins(...patterns: (string | string[])[]): this;
   trustAllOrigins(): this;
 
-  /** Resolves true once connected; false when the request went to a running instance instead. */
-  start(opts: LaunchOptions): Promise<boolean>;
+  /** Resolves once the launcher has connected. */
+  start(opts: LaunchOptions): Promise<void>;
+  /** Single instance: open requests that arrive on a fixed socket; rejects when another instance listens there. */
+  listenForOpen(socketPath: string, fn: (req: OpenRequest) => unknown): Promise<this>;
+  /** Starts as ovalis.json says; false when a running instance took over (end with status 0). */
+  startApp(config: AppConfig, opts?: Partial<LaunchOptions>): Promise<boolean>;
+  /** Reads ovalis.json, starts, and runs to the end; resolves with the status for the process. */
+  runApp(dir?: string): Promise<number>;
+  readonly config: AppConfig | null;
   run(): Promise<number>;
   quit(graceMs?: number): Promise<number>;
 
@@ -456,7 +455,52 @@ export class LineFramer {
 // ---- launching --------------------------------------------------------------------------------
 
 export function findLauncher(launcher?: string, env?: Record<string, string | undefined>): string;
-export function instanceSocketPath(appId: string, env?: Record<string, string | undefined>): string;
-export function openRequestMessage(arg?: string): string;
-export function forwardOpen(socketPath: string, arg?: string, timeoutMs?: number): Promise<boolean>;
+export function openRequest(arg?: string): OpenRequest;
+export function isOpenRequest(r: unknown): r is OpenRequest;
+export function forwardOpen(socketPath: string, request?: OpenRequest | string, timeoutMs?: number): Promise<boolean>;
+/** Resolves with the listening server (closing it removes the socket file). */
+export function listenForOpen(socketPath: string, fn: (req: any) => void): Promise<{ close(): unknown }>;
 export function originGlob(pattern: string, text: string): boolean;
+
+// ---- ovalis.json --------------------------------------------------------------------------------
+
+/** A bad ovalis.json; message is the documented one-line error. */
+export class ConfigError extends Error {
+  readonly code: 'OVALIS_CONFIG';
+}
+
+export class AppConfig {
+  /** The application folder (absolute) and the file as given. */
+  readonly dir: string;
+  readonly file: string;
+  readonly id: string;
+  readonly name: string;
+  readonly version: string;
+  readonly description: string;
+  readonly icon: string;
+  readonly page: string;
+  readonly window: {
+    title: string; width: number; height: number;
+    /** The launcher's seven chrome fields, or null when not given. */
+    chrome: string[] | null;
+    accessory: boolean; deferShow: boolean;
+  };
+  readonly backend: { command: string[]; build: string[]; watch: string[] };
+  readonly origins: { pattern: string; grants: string[] }[];
+  readonly media: string[];
+  readonly downloads: string;
+  readonly popups: string;
+  readonly mimeTypes: string[];
+  readonly schemes: string[];
+  readonly pageIsUrl: boolean;
+  readonly pageTarget: string;
+  readonly iconPath: string;
+  readonly pageOrigin: string;
+  socketPath(env?: Record<string, string | undefined>): string;
+  launcherEnv(): Record<string, string>;
+  callsAllowed(origin: string): boolean;
+}
+
+/** Reads <dir>/ovalis.json (or the file named); throws ConfigError. */
+export function loadAppConfig(where?: string, env?: Record<string, string | undefined>): AppConfig;
+export function parseAppConfig(text: string | Uint8Array, file: string, dir: string): AppConfig;

@@ -12,5 +12,6 @@ export {
   wireEscape, wireUnescape, oneLine, splitTabs, escapedFields, plainFields, targeted, jsonText,
   parseCall, parseGot, parseEvent, retLine, emitLine, emitScript, LineFramer,
 } from './lib/wire.js';
-export { findLauncher, instanceSocketPath, openRequestMessage, forwardOpen } from './lib/launch.js';
+export { findLauncher, openRequest, isOpenRequest, forwardOpen, listenForOpen } from './lib/launch.js';
+export { loadAppConfig, parseAppConfig, AppConfig, ConfigError } from './lib/config.js';
 export { originGlob } from './lib/origins.js';

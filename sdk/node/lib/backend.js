@@ -14,8 +14,9 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import * as line from './commands.js';
+import { loadAppConfig } from './config.js';
 import {
-  ensurePrivateFolder, findLauncher, forwardOpen, makePrivateFolder, openRequestMessage, SOCKET_PATH_MAX,
+  findLauncher, forwardOpen, isOpenRequest, listenForOpen, makePrivateFolder, SOCKET_PATH_MAX,
 } from './launch.js';
 import { OriginPolicy } from './origins.js';
 import { emitLine, emitScript, LineFramer, parseCall, parseEvent, parseGot, retLine } from './wire.js';
@@ -44,8 +45,6 @@ export class LauncherGoneError extends OvalisError {
 }
 
 const DEFAULT_REQUEST_TIMEOUT = 10000;
-// Open requests are one short line; anything longer is not one.
-const OPEN_REQUEST_MAX = 64 * 1024;
 
 function rejection(err) {
   if (err instanceof Error) return { message: err.message };
@@ -146,7 +145,9 @@ export class Backend {
     this._exitStatus = null;
     this._socketPath = '';
     this._dir = '';
-    this._fixedSocket = false;
+    this._openServer = null;
+    this._config = null;
+    this._pageReady = false;
     this._openQueue = [];
     this._quitSent = false;
     this._started = false;
@@ -196,9 +197,10 @@ export class Backend {
   }
 
   /**
-   * Open requests: {activate: true}, {url} or {paths} from `launcher --open`
-   * (a desktop entry), from a second instance, or this instance's own
-   * `open` start option. Delivered once the launcher is connected.
+   * Open requests of an application started with startApp() or runApp():
+   * {activate: true}, {url} or {paths} from `launcher --open` (a desktop
+   * entry) or a second instance. When fn runs, the main window has been
+   * shown and the page has had its "open-url" or "open-files" event.
    */
   onOpen(fn) {
     if (typeof fn !== 'function') throw new TypeError('an open handler must be a function');
@@ -227,6 +229,10 @@ export class Backend {
     return this;
   }
 
+  _trusts(origin) {
+    return this._origins.trusts(origin) || (this._config !== null && this._config.callsAllowed(origin));
+  }
+
   get trustedOrigins() {
     return this._origins.all ? ['*'] : [...this._origins.patterns];
   }
@@ -247,22 +253,16 @@ export class Backend {
   }
 
   /**
-   * Makes the socket, starts the launcher and waits for its connection.
-   * Resolves true once connected. With a fixed `socket` where another
-   * instance already listens, hands `open` to that instance instead and
-   * resolves false: nothing was started, and this process should end.
+   * Makes the private socket, starts the launcher and waits for its
+   * connection; resolves once connected.
    */
   async start(opts = {}) {
     if (this._started) throw new Error('this backend has already been started');
     this._started = true;
     try {
-      if (opts.socket && await this._tryForward(opts)) {
-        this._finish(0);
-        return false;
-      }
       const exe = findLauncher(opts.launcher, opts.env ? { ...process.env, ...opts.env } : process.env);
       const page = pageArgument(opts.page);
-      await this._listen(opts);
+      await this._listen();
       this._spawn(exe, page, opts);
       await this._waitConnected(opts.connectTimeout ?? 30000);
     } catch (err) {
@@ -270,9 +270,74 @@ export class Backend {
       this._finish(this._exitStatus ?? 1);
       throw err;
     }
-    if (opts.open) this._queueOpen(openRequestMessage(opts.open));
-    this._deliverOpens();
+  }
+
+  /**
+   * Single instance: listens on a fixed socket (usually under
+   * $XDG_RUNTIME_DIR, named in the desktop entry's `launcher --open` line)
+   * for the requests `launcher --open` and forwardOpen() send; fn gets each
+   * one as it is. Rejects when another instance listens there. The socket
+   * closes with the backend.
+   */
+  async listenForOpen(socketPath, fn) {
+    if (this._openServer) throw new Error('this backend already listens for open requests');
+    this._openServer = await listenForOpen(socketPath, (req) => this._guard('open handler', () => fn(req)));
+    if (this._finished) this._openServer.close();
+    return this;
+  }
+
+  /**
+   * Starts the launcher as an application's ovalis.json says (a checked
+   * AppConfig from loadAppConfig()) and listens on the application's open
+   * socket. When another instance already runs, it is asked to come to the
+   * front and this resolves false: nothing was started, and this process
+   * should end with status 0.
+   */
+  async startApp(config, opts = {}) {
+    const sock = config.socketPath();
+    if (await forwardOpen(sock, { activate: true })) return false;
+    this._config = config;
+    await this.listenForOpen(sock, (req) => this._openAppRequest(req));
+    await this.start({
+      launcher: process.env.OVALIS_LAUNCHER || undefined,
+      page: config.pageTarget,
+      title: config.window.title,
+      width: config.window.width,
+      height: config.window.height,
+      version: config.version,
+      ...opts,
+      env: { ...config.launcherEnv(), ...(opts.env ?? {}) },
+    });
     return true;
+  }
+
+  /**
+   * The whole life of an application in one call: reads ovalis.json (from
+   * dir, else OVALIS_APP_DIR, else the current folder), starts the launcher
+   * and runs until it ends. Errors go to standard error. Resolves with the
+   * exit status for the process: the launcher's, 0 when another instance
+   * took over, 2 for a bad configuration, 1 when the start failed.
+   */
+  async runApp(dir) {
+    let config;
+    try {
+      config = loadAppConfig(dir);
+    } catch (err) {
+      process.stderr.write(`${err.message}\n`);
+      return 2;
+    }
+    try {
+      if (!(await this.startApp(config))) return 0;
+    } catch (err) {
+      process.stderr.write(`ovalis: ${err.message}\n`);
+      return 1;
+    }
+    return this.run();
+  }
+
+  /** The configuration of an application started with startApp(), else null. */
+  get config() {
+    return this._config;
   }
 
   /** Waits until the launcher has ended; resolves with its exit status. */
@@ -302,36 +367,17 @@ export class Backend {
     return this.closed;
   }
 
-  async _tryForward(opts) {
-    const sockPath = path.resolve(opts.socket);
-    if (Buffer.byteLength(sockPath) > SOCKET_PATH_MAX) throw new Error(`socket path too long: ${sockPath}`);
-    ensurePrivateFolder(path.dirname(sockPath));
-    return forwardOpen(sockPath, opts.open ?? '');
-  }
-
-  async _listen(opts) {
-    if (opts.socket) {
-      this._fixedSocket = true;
-      this._socketPath = path.resolve(opts.socket);
-      // Nobody answered there: a socket file left by an instance that
-      // crashed is in the way.
-      try {
-        if (fs.lstatSync(this._socketPath).isSocket()) fs.unlinkSync(this._socketPath);
-      } catch {
-        /* not there */
-      }
-    } else {
-      this._dir = makePrivateFolder();
-      this._socketPath = path.join(this._dir, 'backend.sock');
-    }
+  async _listen() {
+    this._dir = makePrivateFolder();
+    this._socketPath = path.join(this._dir, 'backend.sock');
     if (Buffer.byteLength(this._socketPath) > SOCKET_PATH_MAX) {
       throw new Error(`socket path too long: ${this._socketPath}`);
     }
-    const server = net.createServer({ pauseOnConnect: false }, (s) => this._onConnection(s));
+    const server = net.createServer((s) => this._onConnection(s));
     this._server = server;
     await new Promise((resolve, reject) => {
       server.once('error', reject);
-      server.listen({ path: this._socketPath, backlog: 8 }, () => {
+      server.listen({ path: this._socketPath, backlog: 1 }, () => {
         server.off('error', reject);
         resolve();
       });
@@ -381,86 +427,40 @@ export class Backend {
   }
 
   _onConnection(s) {
-    if (!this._fixedSocket) {
-      if (this._sock || this._exitStatus !== null) {
-        s.destroy();
-        return;
-      }
-      this._attach(s, null);
+    // Only the launcher knows the path; anybody after it is turned away.
+    if (this._sock || this._exitStatus !== null) {
+      s.destroy();
       return;
     }
-    // On a fixed socket, `launcher --open` and second instances connect
-    // too. Their one line is a JSON object; the launcher's first line is a
-    // keyword. Until the first byte tells, the connection is neither.
-    s.once('data', (chunk) => {
-      if (chunk[0] === 0x7b) this._readOpenRequest(s, chunk);
-      else if (!this._sock && this._exitStatus === null) this._attach(s, chunk);
-      else s.destroy();
-    });
-    s.on('error', () => s.destroy());
-    s.setTimeout(this._sock ? 5000 : 0, () => s.destroy());
-  }
-
-  _attach(s, first) {
     this._sock = s;
-    s.setTimeout(0);
-    s.removeAllListeners('error');
-    if (!this._fixedSocket) {
-      // The connection is made; nobody else needs the listening end or its path.
-      this._server.close();
-      this._server = null;
-      this._removeFiles();
-    }
+    // The connection is made; nobody else needs the listening end or its path.
+    this._server.close();
+    this._server = null;
+    this._removeFiles();
     s.on('data', (chunk) => this._framer.feed(chunk, (l) => this._dispatch(l)));
     s.on('error', () => s.destroy());
     s.on('close', () => this._linkClosed());
     if (this._connectTimer) this._clearTimer(this._connectTimer);
     this._connectTimer = null;
     if (this._out.length) this._scheduleFlush();
-    if (first) this._framer.feed(first, (l) => this._dispatch(l));
     const w = this._connectWaiter;
     this._connectWaiter = null;
     if (w) w.resolve();
   }
 
-  _readOpenRequest(s, first) {
-    const parts = [first];
-    let size = first.length;
-    const done = () => {
-      s.destroy();
-      const text = Buffer.concat(parts).toString('utf8');
-      const nl = text.indexOf('\n');
-      this._queueOpen(nl < 0 ? text : text.slice(0, nl));
-      this._deliverOpens();
-    };
-    if (first.includes(10)) return done();
-    s.setTimeout(5000, () => s.destroy());
-    s.on('data', (chunk) => {
-      parts.push(chunk);
-      size += chunk.length;
-      if (size > OPEN_REQUEST_MAX) s.destroy();
-      else if (chunk.includes(10)) done();
-    });
-    s.on('end', done);
+  _openAppRequest(req) {
+    if (!isOpenRequest(req)) return;
+    // Before its script is there the page would miss the event; it says
+    // hello when it is ready.
+    if (!this._pageReady) this._openQueue.push(req);
+    else this._deliverOpen(req);
   }
 
-  _queueOpen(text) {
-    let req;
-    try {
-      req = JSON.parse(text);
-    } catch {
-      return;
-    }
-    if (req !== null && typeof req === 'object' && !Array.isArray(req)) this._openQueue.push(req);
-  }
-
-  _deliverOpens() {
-    if (!this._sock) return;
-    const reqs = this._openQueue;
-    this._openQueue = [];
-    for (const r of reqs) {
-      for (const fn of this._openHandlers) this._guard('open handler', () => fn(r));
-    }
+  _deliverOpen(req) {
+    this.winop('main', 'show');
+    if (typeof req.url === 'string') this.emit('main', 'open-url', { url: req.url });
+    else if (Array.isArray(req.paths)) this.emit('main', 'open-files', { paths: req.paths });
+    for (const fn of this._openHandlers) this._guard('open handler', () => fn(req));
   }
 
   _kill(sig) {
@@ -512,6 +512,17 @@ export class Backend {
     this._server?.close();
     this._server = null;
     this._removeFiles();
+    if (this._openServer) {
+      // The process may be exiting: the socket file goes now, not on a later turn.
+      const addr = this._openServer.address();
+      this._openServer.close();
+      this._openServer = null;
+      try {
+        if (typeof addr === 'string') fs.unlinkSync(addr);
+      } catch {
+        /* already gone */
+      }
+    }
   }
 
   _finish(status) {
@@ -521,6 +532,8 @@ export class Backend {
     this._timers.clear();
     this._server?.close();
     this._server = null;
+    this._openServer?.close();
+    this._openServer = null;
     this._removeFiles();
     process.off('exit', this._onProcessExit);
     process.off('SIGINT', this._onSignal);
@@ -639,14 +652,22 @@ export class Backend {
       call.fail(parsed.error);
       return;
     }
-    if (!this._origins.trusts(call.origin)) {
+    if (!this._trusts(call.origin)) {
       if (!this._refused.has(call.origin)) {
         this._refused.add(call.origin);
-        process.stderr.write(`ovalis: refused page calls from the untrusted origin ${JSON.stringify(call.origin)} ` +
-          '(trust it with trustOrigins(), or every origin with trustAllOrigins())\n');
+        process.stderr.write(`ovalis: refused page calls from the untrusted origin ${JSON.stringify(call.origin)}\n`);
       }
-      call.fail(`calls from ${call.origin || 'an unknown origin'} are not accepted by this application`);
+      call.fail(this._config
+        ? `origin ${call.origin} may not call the backend (allow "calls" in ovalis.json "api".origins)`
+        : `origin ${call.origin} may not call the backend (trust it with trustOrigins())`);
       return;
+    }
+    if (call.method === 'client.hello' && call.window === 'main' && !this._pageReady) {
+      this._pageReady = true;
+      // The hello is answered first, then the requests that waited for the page.
+      const waiting = this._openQueue;
+      this._openQueue = [];
+      setImmediate(() => waiting.forEach((r) => this._deliverOpen(r)));
     }
     const fn = this._calls.get(call.method);
     if (!fn) {

@@ -69,46 +69,14 @@ export function makePrivateFolder() {
 }
 
 /**
- * Makes sure the folder of a fixed socket path exists and is private: owned
- * by this user and closed to everybody else. A folder others can write to
- * would let them put their own socket where the desktop looks for ours.
- */
-export function ensurePrivateFolder(dir) {
-  fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
-  const st = fs.lstatSync(dir);
-  const uid = typeof process.getuid === 'function' ? process.getuid() : st.uid;
-  if (!st.isDirectory() || st.uid !== uid || (st.mode & 0o077) !== 0) {
-    throw new Error(`socket folder ${dir} must be a folder of this user with mode 0700`);
-  }
-}
-
-/**
- * Where an application's single-instance socket lives by default: under
- * $XDG_RUNTIME_DIR (private to the user and cleared at log-out), or in a
- * private folder of the temporary folder when there is none.
- * @param {string} appId
- */
-export function instanceSocketPath(appId, env = process.env) {
-  const id = String(appId).replace(/[^A-Za-z0-9._-]/g, '_');
-  if (!id) throw new TypeError('an application id is needed for its socket');
-  const runtime = env.XDG_RUNTIME_DIR;
-  const base = runtime && path.isAbsolute(runtime)
-    ? path.join(runtime, 'ovalis')
-    : path.join(os.tmpdir(), `ovalis-${typeof process.getuid === 'function' ? process.getuid() : 'user'}`);
-  return path.join(base, `${id}.sock`);
-}
-
-/**
- * The open request for an argument, exactly as `launcher --open` writes it:
- * {"activate":true} for nothing, {"url":...} for an address that is not a
- * file, {"paths":[...]} for a file (a file:// URI turned into its path).
+ * The open request for an argument, exactly as `launcher --open` makes it:
+ * {activate: true} for nothing, {url} for an address that is not a file,
+ * {paths: [...]} for a file (a file:// URI turned into its path).
  * @param {string} [arg]
  */
-export function openRequestMessage(arg) {
-  if (!arg) return '{"activate":true}';
-  if (arg.includes('://') && !arg.startsWith('file://') && !fs.existsSync(arg)) {
-    return `{"url":${JSON.stringify(arg)}}`;
-  }
+export function openRequest(arg) {
+  if (!arg) return { activate: true };
+  if (arg.includes('://') && !arg.startsWith('file://') && !fs.existsSync(arg)) return { url: arg };
   let p = arg;
   if (arg.startsWith('file://')) {
     try {
@@ -117,17 +85,37 @@ export function openRequestMessage(arg) {
       /* kept as it was, like the launcher does */
     }
   }
-  return `{"paths":[${JSON.stringify(p)}]}`;
+  return { paths: [p] };
+}
+
+/** Whether a request is one of the three forms an instance acts on. */
+export function isOpenRequest(r) {
+  if (r === null || typeof r !== 'object' || Array.isArray(r)) return false;
+  if (Array.isArray(r.paths)) return r.paths.every((p) => typeof p === 'string');
+  return typeof r.url === 'string' || r.activate === true;
+}
+
+// A socket file someone else made is not ours to talk to or to replace.
+function ownedByOthers(socketPath) {
+  try {
+    const st = fs.lstatSync(socketPath);
+    return typeof process.getuid === 'function' && st.uid !== process.getuid();
+  } catch {
+    return false;
+  }
 }
 
 /**
- * Hands an open request to the instance listening on socketPath. Resolves
- * true when every byte was written, false when nobody listens there.
+ * Hands an open request (an object, or an argument as `launcher --open`
+ * takes it) to the instance listening on socketPath. Resolves true when
+ * that instance took the whole request, false when nobody listens there.
  * @param {string} socketPath
- * @param {string} [arg]
+ * @param {object | string} [request]
  */
-export function forwardOpen(socketPath, arg, timeoutMs = 3000) {
-  const message = `${openRequestMessage(arg)}\n`;
+export function forwardOpen(socketPath, request, timeoutMs = 3000) {
+  const req = typeof request === 'object' && request !== null ? request : openRequest(request);
+  const message = `${JSON.stringify(req)}\n`;
+  if (ownedByOthers(socketPath)) return Promise.resolve(false);
   return new Promise((resolve) => {
     let done = false;
     const finish = (ok) => {
@@ -141,5 +129,91 @@ export function forwardOpen(socketPath, arg, timeoutMs = 3000) {
     const timer = setTimeout(() => finish(false), timeoutMs);
     s.on('error', () => finish(false));
     s.on('connect', () => s.end(message, () => finish(true)));
+  });
+}
+
+// A request is one short line; anything longer is not a request.
+const OPEN_REQUEST_MAX = 1 << 20;
+
+/**
+ * Listens on a fixed socket for open requests; fn gets each request object.
+ * Rejects when another instance listens there, or when the socket file
+ * belongs to another user. A socket file nobody answers is left by an
+ * instance that died and is replaced. Resolves with the server; closing it
+ * removes the socket file.
+ * @param {string} socketPath
+ * @param {(request: object) => void} fn
+ */
+export async function listenForOpen(socketPath, fn) {
+  if (!socketPath || Buffer.byteLength(socketPath) > SOCKET_PATH_MAX) {
+    throw new Error(`open socket path is empty or too long: ${socketPath}`);
+  }
+  if (ownedByOthers(socketPath)) throw new Error(`${socketPath} belongs to another user`);
+  if (await connects(socketPath)) throw new Error(`another instance is listening on ${socketPath}`);
+  try {
+    if (fs.lstatSync(socketPath).isSocket()) fs.unlinkSync(socketPath);
+  } catch {
+    /* not there */
+  }
+  const server = net.createServer((c) => {
+    const parts = [];
+    let size = 0;
+    let finished = false;
+    const finish = () => {
+      if (finished) return;
+      finished = true;
+      c.destroy();
+      let text = Buffer.concat(parts).toString('utf8');
+      const nl = text.indexOf('\n');
+      if (nl >= 0) text = text.slice(0, nl);
+      let req = null;
+      try {
+        req = JSON.parse(text);
+      } catch {
+        /* reported below */
+      }
+      if (req !== null && typeof req === 'object' && !Array.isArray(req)) fn(req);
+      else if (text !== '') process.stderr.write('ovalis: ignored a malformed open request\n');
+    };
+    c.setTimeout(5000, () => c.destroy());
+    c.on('data', (chunk) => {
+      parts.push(chunk);
+      size += chunk.length;
+      if (chunk.includes(10)) finish();
+      else if (size >= OPEN_REQUEST_MAX) {
+        parts.length = 0;
+        finish();
+      }
+    });
+    c.on('end', finish);
+    c.on('error', () => c.destroy());
+  });
+  await new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen({ path: socketPath, backlog: 8 }, () => {
+      server.off('error', reject);
+      resolve();
+    });
+  });
+  // Only this user may hand the instance files and URLs to open.
+  fs.chmodSync(socketPath, 0o600);
+  server.on('close', () => {
+    try {
+      fs.unlinkSync(socketPath);
+    } catch {
+      /* already gone */
+    }
+  });
+  return server;
+}
+
+function connects(socketPath) {
+  return new Promise((resolve) => {
+    const s = net.createConnection(socketPath);
+    s.on('error', () => resolve(false));
+    s.on('connect', () => {
+      s.destroy();
+      resolve(true);
+    });
   });
 }

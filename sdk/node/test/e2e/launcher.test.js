@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
-import { Backend, LauncherGoneError, TimeoutError, findLauncher } from '../../index.js';
+import { Backend, LauncherGoneError, TimeoutError, findLauncher, loadAppConfig } from '../../index.js';
 
 const here = path.dirname(new URL(import.meta.url).pathname);
 const PAGE = process.env.OVALIS_TEST_PAGE || path.resolve(here, '../../../../tests/e2e/pages/blank.html');
@@ -88,7 +88,7 @@ describe('a backend on the real launcher', { skip, timeout: 4 * SLOW }, () => {
     app.on('SYS', (ev) => themes.push(ev.rest));
     app.on('NAV', (ev) => navs.push(ev.data));
     loaded = pageLoaded(app);
-    assert.equal(await app.start({ launcher: LAUNCHER, page: PAGE, title: 'node sdk test' }), true);
+    await app.start({ launcher: LAUNCHER, page: PAGE, title: 'node sdk test' });
     await loaded;
   });
 
@@ -153,60 +153,79 @@ describe('a backend on the real launcher', { skip, timeout: 4 * SLOW }, () => {
     const refusal = new Promise((resolve) => {
       app.trace = (dir, l) => {
         traced?.(dir, l);
-        if (dir === '>' && l.startsWith('RET ') && l.includes('not accepted')) resolve(l);
+        if (dir === '>' && l.startsWith('RET ') && l.includes('may not call the backend')) resolve(l);
       };
     });
     app.eval('main', "ovalis.api.call('echo',1)");
-    assert.match(await refusal, /^RET main:\d+ 1 \{"message":"calls from http:\/\/127\.0\.0\.1:\d+ are not accepted/);
+    assert.match(await refusal, /^RET main:\d+ 1 \{"message":"origin http:\/\/127\.0\.0\.1:\d+ may not call the backend/);
     app.trace = traced;
     app.trustOrigins('http://127.0.0.1:*');
     assert.deepEqual(await run("ovalis.api.call('echo',2)"), { ok: true, v: 2 });
   });
 });
 
-describe('single instance and open requests', { skip, timeout: 3 * SLOW }, () => {
-  test('launcher --open and a second instance reach the running one', async () => {
+describe('an application started from ovalis.json', { skip, timeout: 3 * SLOW }, () => {
+  test('one instance takes launcher --open requests and second starts', async (t) => {
     const dir = sockFolder();
-    const socket = path.join(dir, 'notes.sock');
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    fs.mkdirSync(path.join(dir, 'page'));
+    fs.copyFileSync(PAGE, path.join(dir, 'page/index.html'));
+    fs.writeFileSync(path.join(dir, 'ovalis.json'), JSON.stringify({
+      id: 'org.example.NodeSdkTest', name: 'Node SDK test', version: '1.0.0', page: 'page/index.html',
+      backend: { command: ['node', 'backend.mjs'] }, window: { width: 640, height: 480 },
+    }));
+    const runtime = path.join(dir, 'run');
+    fs.mkdirSync(runtime, { mode: 0o700 });
+    // The application's launcher and socket come from the environment.
+    const saved = { ...process.env };
+    process.env.XDG_RUNTIME_DIR = runtime;
+    process.env.OVALIS_LAUNCHER = LAUNCHER;
+    t.after(() => {
+      for (const k of ['XDG_RUNTIME_DIR', 'OVALIS_LAUNCHER']) {
+        if (saved[k] === undefined) delete process.env[k];
+        else process.env[k] = saved[k];
+      }
+    });
+    const config = loadAppConfig(dir);
+    const socket = config.socketPath();
+    assert.equal(socket, path.join(runtime, 'org.example.NodeSdkTest.sock'));
+
     const app = new Backend({ requestTimeout: SLOW });
+    const run = makePageRunner(app);
     const opened = [];
-    let seen;
-    const got = new Promise((r) => {
-      seen = r;
-    });
-    app.onOpen((req) => {
-      opened.push(req);
-      if (opened.length === 3) seen();
-    });
-    const ownFile = path.join(dir, 'my notes.txt');
-    assert.equal(await app.start({ launcher: LAUNCHER, page: PAGE, socket, open: `file://${ownFile.replace(/ /g, '%20')}` }), true);
+    app.onOpen((req) => opened.push(req));
+    const loaded = pageLoaded(app);
+    assert.equal(await app.startApp(config), true);
+    await loaded;
+    assert.equal(fs.statSync(socket).mode & 0o777, 0o600);
     const forward = (arg) => new Promise((resolve) => {
       execFile(LAUNCHER, ['--open', socket, '/bin/false', arg], (err) => resolve(err ? err.code : 0));
     });
-    assert.equal(await forward('https://example.org/a?b=c'), 0);
+    const heard = run("new Promise(r=>ovalis.api.on('open-url',d=>r(d)))");
+    await new Promise((r) => setTimeout(r, 300));
+    assert.equal(await forward('https://example.org/a?b=c d'), 0);
+    assert.deepEqual(await heard, { ok: true, v: { url: 'https://example.org/a?b=c d' } });
+    const files = run("new Promise(r=>ovalis.api.on('open-files',d=>r(d)))");
+    await new Promise((r) => setTimeout(r, 300));
+    assert.equal(await forward('file:///tmp/my%20notes.txt'), 0);
+    assert.deepEqual(await files, { ok: true, v: { paths: ['/tmp/my notes.txt'] } });
+
+    // A second start hands over to the running instance and starts nothing.
     const second = new Backend();
-    assert.equal(await second.start({ launcher: LAUNCHER, page: PAGE, socket, open: '' }), false);
-    assert.equal(await second.closed, 0);
-    await got;
-    assert.deepEqual(opened, [{ paths: [ownFile] }, { url: 'https://example.org/a?b=c' }, { activate: true }]);
+    assert.equal(await second.startApp(config), false);
+    assert.equal(second.pid, undefined);
+    await new Promise((r) => setTimeout(r, 300));
+    assert.deepEqual(opened, [{ url: 'https://example.org/a?b=c d' }, { paths: ['/tmp/my notes.txt'] }, { activate: true }]);
+
     assert.equal(await app.quit(), 0);
     assert.equal(fs.existsSync(socket), false);
-    fs.rmSync(dir, { recursive: true });
-  });
-
-  test('a socket folder others can enter is refused', async () => {
-    const dir = sockFolder();
-    fs.chmodSync(dir, 0o755);
-    const app = new Backend();
-    await assert.rejects(app.start({ launcher: LAUNCHER, page: PAGE, socket: path.join(dir, 's.sock') }), /mode 0700/);
-    fs.rmSync(dir, { recursive: true });
   });
 });
 
 describe('the launcher going away', { skip, timeout: 2 * SLOW }, () => {
   test('pending requests fail, and the backend cleans up', async () => {
     const app = new Backend({ requestTimeout: SLOW });
-    assert.equal(await app.start({ launcher: LAUNCHER, page: PAGE }), true);
+    await app.start({ launcher: LAUNCHER, page: PAGE });
     // A dialog nobody answers keeps its request pending until the end.
     const pending = app.dialog('confirm', ['Still there?']);
     await app.get('windows');

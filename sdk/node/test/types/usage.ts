@@ -15,7 +15,7 @@ async function main(): Promise<number> {
   app.on('WINSTATE', (ev) => console.log(ev.id, ev.data));
   app.onOpen((req: OpenRequest) => console.log(req.paths ?? req.url ?? req.activate));
   app.declareEvents('saved', ['tick']);
-  if (!(await app.start({ page: new URL('file:///tmp/page.html'), title: 'Notes', width: 800, height: 600 }))) return 0;
+  await app.start({ page: new URL('file:///tmp/page.html'), title: 'Notes', width: 800, height: 600 });
   app.setMenus('', [{ title: 'File', items: [line.item('open', 'Open…', 'Ctrl+O'), line.separator(), line.item('quit', 'Quit')] }]);
   app.notify('n1', 'Saved', 'All notes saved', { actions: [{ id: 'open', title: 'Open' }] });
   try {
