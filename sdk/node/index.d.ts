@@ -228,7 +228,7 @@ export class Backend {
   off(keyword: string, fn: (ev: LineEvent) => unknown): this;
   onOpen(fn: (req: OpenRequest) => unknown): this;
   declareEvents(...names: (string | string[])[]): this;
-  trustOrigins(...patterns: (string | string[])[]): this;
+  trustOrigin(...patterns: (string | string[])[]): this;
   trustAllOrigins(): this;
 
   /** Resolves once the launcher has connected. */

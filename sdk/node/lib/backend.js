@@ -214,8 +214,11 @@ export class Backend {
     return this;
   }
 
-  /** Trusts page calls from more origins (exact origins or "*" globs). */
-  trustOrigins(...patterns) {
+  /**
+   * Trusts page calls from more origins: exact origins or patterns where
+   * "*" matches any run of characters ("http://127.0.0.1:*").
+   */
+  trustOrigin(...patterns) {
     this._origins.add(patterns.flat());
     return this;
   }
@@ -262,6 +265,14 @@ export class Backend {
     try {
       const exe = findLauncher(opts.launcher, opts.env ? { ...process.env, ...opts.env } : process.env);
       const page = pageArgument(opts.page);
+      // A page given as an http(s) URL is the application's own.
+      if (/^https?:\/\//.test(page)) {
+        try {
+          this._origins.add([new URL(page).origin]);
+        } catch {
+          /* the launcher will refuse it */
+        }
+      }
       await this._listen();
       this._spawn(exe, page, opts);
       await this._waitConnected(opts.connectTimeout ?? 30000);
@@ -655,11 +666,11 @@ export class Backend {
     if (!this._trusts(call.origin)) {
       if (!this._refused.has(call.origin)) {
         this._refused.add(call.origin);
-        process.stderr.write(`ovalis: refused page calls from the untrusted origin ${JSON.stringify(call.origin)}\n`);
+        process.stderr.write(`ovalis: refused page calls from origin ${call.origin} (first: ${call.method} ` +
+          `from window ${call.window}); trust it with Backend.trustOrigin or ovalis.json "api".origins\n`);
       }
-      call.fail(this._config
-        ? `origin ${call.origin} may not call the backend (allow "calls" in ovalis.json "api".origins)`
-        : `origin ${call.origin} may not call the backend (trust it with trustOrigins())`);
+      call.fail(`origin ${call.origin} may not call the backend` +
+        (this._config ? ' (allow "calls" in ovalis.json "api".origins)' : ''));
       return;
     }
     if (call.method === 'client.hello' && call.window === 'main' && !this._pageReady) {

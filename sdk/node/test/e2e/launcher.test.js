@@ -159,7 +159,7 @@ describe('a backend on the real launcher', { skip, timeout: 4 * SLOW }, () => {
     app.eval('main', "ovalis.api.call('echo',1)");
     assert.match(await refusal, /^RET main:\d+ 1 \{"message":"origin http:\/\/127\.0\.0\.1:\d+ may not call the backend/);
     app.trace = traced;
-    app.trustOrigins('http://127.0.0.1:*');
+    app.trustOrigin('http://127.0.0.1:*');
     assert.deepEqual(await run("ovalis.api.call('echo',2)"), { ok: true, v: 2 });
   });
 });
