@@ -52,6 +52,21 @@ void media_scheme_register();
 // The handler of "ovalis-media" requests.
 void media_scheme_cb(WebKitURISchemeRequest* request, gpointer);
 
+// The engine's media player loads only http(s) addresses, so the proxy is
+// also served on a loopback HTTP port, under a secret key per web view;
+// pages get its address from ovalis.proxyURL. Starts it and arranges for
+// every new view to learn its address.
+void media_http_start();
+
+// Shared by both ways into the proxy. Why a request from `origin` with this
+// Accept header is refused (the diagnostic's reason suffix), or nullptr.
+const char* media_proxy_refusal(const std::string& origin, const char* accept);
+void media_proxy_note_refusal(const std::string& origin, const char* reason);
+// The http(s) address after the first "u=", percent-decoded; "" when bad.
+std::string media_proxy_target(const char* uri);
+// The HTTP session every proxied fetch goes through.
+SoupSession* media_proxy_session();
+
 // Whether an origin may use a feature ("proxy", "camera", "microphone"),
 // by the OVALIS_MEDIA_ORIGINS rules read on the first check.
 bool media_trusted(std::string_view key, std::string_view origin);
