@@ -1,4 +1,5 @@
 #include "ovalis/backend.h"
+#include "open_listener.h"
 
 #include <glib-unix.h>
 #include <glib.h>
@@ -17,6 +18,7 @@ namespace ovalis {
 
 Future::Future() : s_(std::make_shared<State>()) {}
 bool Future::ready() const { return s_->ready; }
+bool Future::gone() const { return !s_->ready && s_->dead; }
 const Json& Future::value() const { return s_->value; }
 
 Future& Future::then(std::function<void(const Json&)> fn) {
@@ -360,7 +362,20 @@ void Backend::on_call_line(std::string_view rest) {
   c.method = parsed->method;
   c.params = parsed->params;
   if (!parsed->error.empty()) return c.fail(parsed->error);
+  if (config_ && !config_->calls_allowed(c.origin))
+    return c.fail("origin " + c.origin +
+                  " may not call the backend (allow \"calls\" in ovalis.json \"api\".origins)");
   auto it = call_handlers_.find(c.method);
+  if (c.method == "client.hello" && c.window == "main" && !page_ready_) {
+    page_ready_ = true;
+    auto waiting = std::move(queued_opens_);
+    queued_opens_.clear();
+    // The hello is answered first, then the requests that waited for the page.
+    if (it != call_handlers_.end()) it->second(c);
+    else c.resolve(obj({{"ok", true}}));
+    for (auto& r : waiting) deliver_open(r);
+    return;
+  }
   if (it != call_handlers_.end()) return it->second(c);
   if (c.method == "client.capabilities") return c.resolve(capabilities(c));
   if (c.method == "client.hello") return c.resolve(obj({{"ok", true}}));
@@ -467,6 +482,77 @@ Future Backend::thumbnail(std::string_view path, int size) {
 }
 Future Backend::search(std::string_view query) {
   return ask([&](std::string_view id) { return line::spotlight(id, query); });
+}
+
+// ---- starting from ovalis.json ---------------------------------------------
+
+LaunchOptions launch_options(const AppConfig& c) {
+  LaunchOptions o;
+  const char* exe = g_getenv("OVALIS_LAUNCHER");
+  if (exe && *exe) o.launcher = exe;
+  o.page = c.page_target();
+  o.title = c.window.title;
+  o.width = c.window.width;
+  o.height = c.window.height;
+  o.version = c.version;
+  o.env = c.launcher_env();
+  return o;
+}
+
+Backend::AppStart Backend::start_app(const AppConfig& config, std::string* error) {
+  std::string sock = config.socket_path();
+  // Somebody runs this application already: bring it to the front.
+  if (forward_open(sock, obj({{"activate", true}}))) return AppStart::handed_over;
+  if (!listen_for_open(sock, [this](const Json& r) { open_app_request(r); }, error))
+    return AppStart::failed;
+  config_ = config;
+  if (!start(launch_options(config), error)) {
+    config_.reset();
+    return AppStart::failed;
+  }
+  return AppStart::started;
+}
+
+void Backend::open_app_request(const Json& req) {
+  const Json* url = req.get("url");
+  const Json* paths = req.get("paths");
+  const Json* activate = req.get("activate");
+  bool ok = (url && url->is_string()) || (activate && activate->is_bool() && activate->boolean());
+  if (paths && paths->is_array()) {
+    ok = true;
+    for (auto& p : paths->arr()) ok = ok && p.is_string();
+  }
+  if (!ok) return;
+  // Before its script is there the page would miss the event; it says
+  // hello when it is ready.
+  if (!page_ready_) return queued_opens_.push_back(req);
+  deliver_open(req);
+}
+
+void Backend::deliver_open(const Json& req) {
+  winop("main", "show");
+  if (const Json* url = req.get("url"); url && url->is_string())
+    emit("main", "open-url", obj({{"url", *url}}));
+  else if (const Json* paths = req.get("paths"); paths && paths->is_array())
+    emit("main", "open-files", obj({{"paths", *paths}}));
+  if (on_open) on_open(req);
+}
+
+int Backend::run_app(const std::string& dir) {
+  std::string err;
+  auto cfg = load_app_config(dir, &err);
+  if (!cfg) {
+    g_printerr("%s\n", err.c_str());
+    return 2;
+  }
+  switch (start_app(*cfg, &err)) {
+    case AppStart::handed_over: return 0;
+    case AppStart::failed:
+      g_printerr("ovalis: %s\n", err.c_str());
+      return 1;
+    case AppStart::started: break;
+  }
+  return run();
 }
 
 }  // namespace ovalis

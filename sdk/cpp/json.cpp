@@ -1,5 +1,7 @@
 #include "ovalis/json.h"
 
+#include <glib.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +85,8 @@ size_t utf8_len(std::string_view s, size_t i) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view t) : t_(t) {}
+  explicit Parser(std::string_view t, bool keep_duplicates = false)
+      : t_(t), keep_duplicates_(keep_duplicates) {}
 
   std::optional<Json> document() {
     auto v = value(0);
@@ -92,9 +95,12 @@ class Parser {
     if (i_ != t_.size()) return std::nullopt;
     return v;
   }
+  // Where the text stopped making sense; meaningful after a failure.
+  size_t stop() const { return i_ < t_.size() ? i_ : t_.size(); }
 
  private:
   std::string_view t_;
+  bool keep_duplicates_;
   size_t i_ = 0;
 
   void ws() {
@@ -144,7 +150,10 @@ class Parser {
       if (!k || !eat(':')) return std::nullopt;
       auto v = value(depth + 1);
       if (!v) return std::nullopt;
-      set_member(o, std::move(*k), std::move(*v));  // a repeated key: the last one wins
+      if (keep_duplicates_)
+        o.emplace_back(std::move(*k), std::move(*v));  // the reader decides about repeats
+      else
+        set_member(o, std::move(*k), std::move(*v));  // a repeated key: the last one wins
       if (eat(',')) continue;
       if (eat('}')) return Json(std::move(o));
       return std::nullopt;
@@ -263,9 +272,10 @@ class Parser {
       if (i_ < t_.size() && (t_[i_] == '+' || t_[i_] == '-')) ++i_;
       if (digits() == 0) return std::nullopt;
     }
-    // strtod reads the C locale's decimal point; the demo never changes locale.
+    // Not strtod: a backend that sets a locale with a decimal comma would
+    // read "1.5" as 1.
     std::string text(t_.substr(start, i_ - start));
-    return Json(std::strtod(text.c_str(), nullptr));
+    return Json(g_ascii_strtod(text.c_str(), nullptr));
   }
 };
 
@@ -376,6 +386,13 @@ bool Json::bool_or(std::string_view key, bool fallback) const {
 }
 
 std::optional<Json> json_parse(std::string_view text) { return Parser(text).document(); }
+
+std::optional<Json> json_parse_document(std::string_view text, size_t* error_offset) {
+  Parser p(text, true);
+  auto v = p.document();
+  if (!v && error_offset) *error_offset = p.stop();
+  return v;
+}
 
 std::string json_dump(const Json& j) {
   std::string out;

@@ -36,13 +36,17 @@ std::mutex g_tap_mutex;
 
 const char kRecordPcm[] = "{ stream.capture.sink=true }";
 
+// The tools the tap waits for talk to the sound server; when it hangs they
+// would too, and the whole program with them.
+constexpr int kToolLimitMs = 3000;
+
 // PulseAudio takes "@DEFAULT_MONITOR@" as the default sink's monitor, but
 // PipeWire's pulse server hands out the default source for it, so a desktop
 // with a microphone would be tapping the microphone. Naming the default
 // sink's monitor is right on both; the alias stays for when pactl is absent.
 std::string default_monitor() {
   if (std::string pactl = tool_path("pactl"); !pactl.empty()) {
-    std::string sink = run_output({pactl, "get-default-sink"});
+    std::string sink = run_output({pactl, "get-default-sink"}, kToolLimitMs);
     while (!sink.empty() && g_ascii_isspace(sink.back())) sink.pop_back();
     if (!sink.empty() && sink.find('\n') == std::string::npos) return sink + ".monitor";
   }
@@ -119,7 +123,7 @@ void tap_stop_impl(bool wait) {
     g_tap_pid = 0;
   }
   if (!g_tap_sink.empty()) {
-    if (wait) run_and_wait({"sh", "-c", kTapDestroyScript, "sh", g_tap_sink});
+    if (wait) run_and_wait({"sh", "-c", kTapDestroyScript, "sh", g_tap_sink}, kToolLimitMs);
     else run_sh(kTapDestroyScript, {g_tap_sink});
     g_tap_sink.clear();
   }
@@ -146,7 +150,8 @@ void do_audiotap(std::string_view key, std::string_view payload) {
     g_tap_sink = "ovalis-tap-" + std::to_string(getpid());
     run_and_wait({pw_cli, "create-node", "adapter",
                   "{ factory.name=support.null-audio-sink node.name=" + g_tap_sink +
-                      " media.class=Audio/Sink object.linger=true audio.position=[FL FR] }"});
+                      " media.class=Audio/Sink object.linger=true audio.position=[FL FR] }"},
+                 kToolLimitMs);
     rec = {pw_cat,   "--record", "--format", "s16",      "--rate",     "44100", "--channels",
            "2",      "-P",       kRecordPcm, "--target", g_tap_sink, "-"};
     tap_link_tick(nullptr);

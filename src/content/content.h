@@ -3,6 +3,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,8 +38,15 @@ void launch_default_for_uri(const std::string& uri);
 // the page call with its result.
 void do_dlg(std::string_view rest);
 
-// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set.
+// Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set:
+// "cancel" cancels it, any other value says OK; a "text:<text>" word is
+// typed into a prompt first (an entry kept as "ovalis-entry" on the dialog).
 void test_autodlg_arm();
+// With OVALIS_TEST_AUTODLG set, the answer of a backend file chooser op
+// ("open", "openmulti", "dir", "save") without showing it: the "path:"
+// words (an array for "openmulti"), or null when cancelled or none is
+// given. Nothing when the variable is unset, so the chooser runs.
+std::optional<std::string> test_autodlg_chooser(std::string_view op);
 
 // The user's downloads folder (not created here).
 std::string downloads_dir();
@@ -52,15 +61,25 @@ void media_scheme_register();
 // The handler of "ovalis-media" requests.
 void media_scheme_cb(WebKitURISchemeRequest* request, gpointer);
 
-// The engine's media player loads only http(s) addresses, so the proxy is
-// also served on a loopback HTTP port, under a secret key per web view;
-// pages get its address from ovalis.proxyURL. Starts it and arranges for
-// every new view to learn its address.
-void media_http_start();
+// Decides whether a proxy request may be served, now or (for an address
+// whose document key is not known yet) a little later; `done` runs once,
+// with the origin the decision was made for.
+using MediaAdmitted = void (*)(WebKitURISchemeRequest* req, bool trusted,
+                               const std::string& origin);
+void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done);
+// The origin a proxy request names for diagnostics: its Origin header, or
+// the committed document of its view.
+std::string media_request_origin(WebKitURISchemeRequest* req);
+// The same decision for a request that reached the proxy another way: the
+// address it asked for and its Origin header ("" when it sent none).
+void media_proxy_judge(std::string_view uri, const std::string& origin_header,
+                       std::function<void(bool trusted, const std::string& origin)> done);
 
-// Shared by both ways into the proxy. Why a request from `origin` with this
-// Accept header is refused (the diagnostic's reason suffix), or nullptr.
-const char* media_proxy_refusal(const std::string& origin, const char* accept);
+// The engine's media player loads only http(s) addresses, so the proxy is
+// also served on a loopback HTTP port, under a secret path for this run;
+// pages get its address from ovalis.proxyURL. Starts it and arranges for
+// every new view to learn the address.
+void media_http_start();
 void media_proxy_note_refusal(const std::string& origin, const char* reason);
 // The http(s) address after the first "u=", percent-decoded; "" when bad.
 std::string media_proxy_target(const char* uri);

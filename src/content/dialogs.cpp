@@ -92,6 +92,7 @@ std::string message_box(bool confirm, const std::vector<std::string>& f) {
     gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 4), "Cancel").c_str(), kCancel);
   gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 3), "OK").c_str(), kOk);
   gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
+  test_autodlg_arm();
   int resp = run_front(d);
   gtk_widget_destroy(d);
   if (!confirm) return "true";
@@ -115,7 +116,9 @@ std::string prompt_box(const std::vector<std::string>& f) {
   gtk_entry_set_text(GTK_ENTRY(entry), tab_field(f, 2).c_str());
   gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
   gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
+  g_object_set_data(G_OBJECT(d), "ovalis-entry", entry);
   gtk_widget_show_all(d);
+  test_autodlg_arm();
   int resp = run_front(d);
   std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
   gtk_widget_destroy(d);
@@ -132,7 +135,10 @@ void do_dlg(std::string_view rest) {
   std::string op = tab_field(f, 0);
   std::string result;
   if (op == "open" || op == "openmulti" || op == "dir" || op == "save")
-    result = file_chooser(op, f);
+    if (std::optional<std::string> automatic = test_autodlg_chooser(op))
+      result = *automatic;
+    else
+      result = file_chooser(op, f);
   else if (op == "alert" || op == "confirm")
     result = message_box(op == "confirm", f);
   else if (op == "prompt")

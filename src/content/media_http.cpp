@@ -2,8 +2,9 @@
 // addresses straight to its media player, which loads only http(s), blob
 // and file addresses: an "ovalis-media" address fails there before any
 // request is made. So the same proxy is served here too, on 127.0.0.1,
-// under a secret key per web view, with the same trust rules; the page's
-// ovalis.proxyURL gives this address. Media players ask for byte ranges, so
+// under a path secret to this run (other local processes cannot use it),
+// with the same trust decision; the page's ovalis.proxyURL gives this
+// address. Media players ask for byte ranges, so
 // ranges are passed upstream, or answered by skipping through a body that
 // the upstream sends whole. Bodies are relayed one chunk at a time: nothing
 // is read from the upstream until the page has taken the previous chunk, so
@@ -13,13 +14,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "content/content.h"
 #include "content/media_range.h"
+#include "content/media_rules.h"
 #include "core/gobj.h"
 #include "core/wire.h"
 #include "webview/webview.h"
@@ -28,8 +29,7 @@ namespace {
 
 GSocketService* g_mhttp_service = nullptr;
 guint16 g_mhttp_port = 0;
-// Key of each web view (held weakly: the entry goes with the view).
-std::map<std::string, WebKitWebView*, std::less<>> g_mhttp_views;
+std::string g_mhttp_secret;
 int g_mhttp_open = 0;
 
 constexpr size_t kHeadMax = 16 << 10;
@@ -47,6 +47,7 @@ struct Relay {
   GObj<SoupMessage> msg;
   GObj<GInputStream> body;
   std::optional<ByteRange> asked;
+  std::string target;  // the request's path and query
   bool head_only = false;
   bool chunked = false;
   uint64_t skip = 0;
@@ -227,6 +228,8 @@ void on_upstream(GObject* src, GAsyncResult* res, gpointer data) {
                                   nullptr, on_head_written, r);
 }
 
+void start_upstream(Relay* r);
+
 void handle_request(Relay* r, size_t head_end) {
   GSocket* sock = g_socket_connection_get_socket(r->conn.get());
   g_socket_set_timeout(sock, 0);
@@ -254,38 +257,45 @@ void handle_request(Relay* r, size_t head_end) {
   if (!r->head_only && std::strcmp(method.get(), "GET") != 0)
     return respond_text(r, 405, "method not allowed");
 
-  // "/<key>/..." names the web view the address was given to.
+  // "/<secret>/?k=<document key>&u=<address>"
   std::string_view p = path.get();
-  if (p.empty() || p[0] != '/') return respond_text(r, 404, "not found");
-  size_t slash = p.find('/', 1);
-  auto it = g_mhttp_views.find(p.substr(1, slash == std::string_view::npos ? p.npos : slash - 1));
-  if (it == g_mhttp_views.end()) return respond_text(r, 404, "not found");
+  if (p.size() < g_mhttp_secret.size() + 2 || p[0] != '/' ||
+      p.substr(1, g_mhttp_secret.size()) != g_mhttp_secret || p[g_mhttp_secret.size() + 1] != '/')
+    return respond_text(r, 404, "not found");
 
   const char* o = soup_message_headers_get_one(h, "Origin");
+  std::string origin_header = o ? o : "";
   const char* accept = soup_message_headers_get_one(h, "Accept");
-  // Requests without an origin of their own (media without "crossorigin",
-  // and the opaque origin of file pages) are judged by the view's page,
-  // as the scheme does.
-  std::string origin = o && *o && std::strcmp(o, "null") != 0
-                           ? std::string(o)
-                           : origin_from_uri(webkit_web_view_get_uri(it->second));
-  // Refusals and bad targets end the connection unanswered: the page sees
-  // a failed load, as it does on the scheme, and learns nothing more.
-  if (const char* why = media_proxy_refusal(origin, accept)) {
-    media_proxy_note_refusal(origin, why);
+  if (accept && std::strstr(accept, "text/html")) {
+    // The proxy serves media, never a document a frame navigates to.
+    std::string origin = origin_header;
+    if (origin.empty() && !proxy_key_origin(proxy_key_of(p), &origin)) origin = "null";
+    media_proxy_note_refusal(origin, " (document load)");
     return relay_end(r);
   }
-  std::string target = media_proxy_target(path.get());
+  if (const char* range = soup_message_headers_get_one(h, "Range")) r->asked = parse_byte_range(range);
+  r->target = p;
+  media_proxy_judge(p, origin_header, [r](bool trusted, const std::string& origin) {
+    if (!trusted) {
+      // Refused and bad targets end the connection unanswered: the page
+      // sees a failed load, as it does on the scheme, and learns no more.
+      media_proxy_note_refusal(
+          origin, " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+      return relay_end(r);
+    }
+    start_upstream(r);
+  });
+}
+
+void start_upstream(Relay* r) {
+  std::string target = media_proxy_target(r->target.c_str());
   if (!target.empty()) r->msg.reset(soup_message_new("GET", target.c_str()));
   if (!r->msg) return relay_end(r);
 
   SoupMessageHeaders* uph = soup_message_get_request_headers(r->msg.get());
   // Lengths and ranges count the bytes as sent, so bodies come unencoded.
   soup_message_headers_replace(uph, "Accept-Encoding", "identity");
-  if (const char* range = soup_message_headers_get_one(h, "Range")) {
-    r->asked = parse_byte_range(range);
-    if (r->asked) soup_message_headers_replace(uph, "Range", byte_range_header(*r->asked).c_str());
-  }
+  if (r->asked) soup_message_headers_replace(uph, "Range", byte_range_header(*r->asked).c_str());
   soup_session_send_async(media_proxy_session(), r->msg.get(), G_PRIORITY_DEFAULT, r->cancel.get(),
                           on_upstream, r);
 }
@@ -323,24 +333,14 @@ gboolean on_incoming(GSocketService*, GSocketConnection* conn, GObject*, gpointe
   return TRUE;
 }
 
-void on_view_gone(gpointer key, GObject*) {
-  auto* k = static_cast<std::string*>(key);
-  g_mhttp_views.erase(*k);
-  delete k;
-}
-
 // Every page in the view learns the proxy's address before its own
-// scripts run. Views that share a content manager share the first key.
+// scripts run.
 void give_view_address(WebKitWebView* view) {
   if (!g_mhttp_service) return;
   WebKitUserContentManager* ucm = webkit_web_view_get_user_content_manager(view);
   if (!ucm || g_object_get_data(G_OBJECT(ucm), "ovalis-media-base")) return;
-  std::string key = random_key();
-  if (key.empty()) return;
-  g_mhttp_views[key] = view;
-  g_object_weak_ref(G_OBJECT(view), on_view_gone, new std::string(key));
-  std::string base = "http://127.0.0.1:" + std::to_string(g_mhttp_port) + "/" + key + "/";
   g_object_set_data(G_OBJECT(ucm), "ovalis-media-base", GINT_TO_POINTER(1));
+  std::string base = "http://127.0.0.1:" + std::to_string(g_mhttp_port) + "/" + g_mhttp_secret + "/";
   std::string js = "window.__OVALIS_MEDIA_BASE=" + json_escape(base) + ";";
   WebKitUserScript* s = webkit_user_script_new(js.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
@@ -353,6 +353,8 @@ void give_view_address(WebKitWebView* view) {
 
 void media_http_start() {
   if (g_mhttp_service) return;
+  g_mhttp_secret = random_key();
+  if (g_mhttp_secret.empty()) return;
   GObj<GSocketService> service(g_socket_service_new());
   GObj<GInetAddress> lo(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
   GObj<GSocketAddress> addr(g_inet_socket_address_new(lo.get(), 0));

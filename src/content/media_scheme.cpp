@@ -82,13 +82,27 @@ bool media_trusted(std::string_view key, std::string_view origin) {
   return media_rules_trust(rules, key, origin);
 }
 
-const char* media_proxy_refusal(const std::string& origin, const char* accept) {
-  // The proxy serves media, never a document a frame navigates to.
-  if (accept && std::strstr(accept, "text/html")) return " (document load)";
-  if (!media_trusted("proxy", origin))
-    return " (not trusted: allow media.proxy in ovalis.json \"api\".origins)";
-  return nullptr;
+namespace {
+
+void start_fetch(WebKitURISchemeRequest* req) {
+  std::string target = media_proxy_target(webkit_uri_scheme_request_get_uri(req));
+  if (target.empty()) return finish_error(req, "bad ovalis-media url");
+  GObj<SoupMessage> msg(soup_message_new("GET", target.c_str()));
+  if (!msg) return finish_error(req, "bad ovalis-media url");
+
+  auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
+  soup_session_send_async(media_proxy_session(), msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
+                          fetch);
 }
+
+void on_admitted(WebKitURISchemeRequest* req, bool trusted, const std::string& origin) {
+  if (!trusted)
+    return refuse(req, origin,
+                  " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+  start_fetch(req);
+}
+
+}  // namespace
 
 void media_proxy_note_refusal(const std::string& origin, const char* reason) {
   std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
@@ -110,23 +124,11 @@ SoupSession* media_proxy_session() {
 
 void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
   SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
-  const char* o = h ? soup_message_headers_get_one(h, "Origin") : nullptr;
   const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
-  std::string origin = o ? o : "";
-  if (origin.empty()) {
-    WebKitWebView* view = webkit_uri_scheme_request_get_web_view(req);
-    origin = origin_from_uri(view ? webkit_web_view_get_uri(view) : nullptr);
-  }
-  if (const char* reason = media_proxy_refusal(origin, accept)) return refuse(req, origin, reason);
-
-  std::string target = media_proxy_target(webkit_uri_scheme_request_get_uri(req));
-  if (target.empty()) return finish_error(req, "bad ovalis-media url");
-  GObj<SoupMessage> msg(soup_message_new("GET", target.c_str()));
-  if (!msg) return finish_error(req, "bad ovalis-media url");
-
-  auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
-  soup_session_send_async(media_proxy_session(), msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
-                          fetch);
+  // The proxy serves media, never a document a frame navigates to.
+  if (accept && std::strstr(accept, "text/html"))
+    return refuse(req, media_request_origin(req), " (document load)");
+  media_proxy_admit(req, on_admitted);
 }
 
 void media_scheme_register() {

@@ -1,22 +1,49 @@
 // The page's own alert, confirm, prompt and leave-page confirmations, and
 // the automation hook that answers modal dialogs in tests.
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "content/content.h"
 #include "content/modal.h"
 #include "content/nav_signals.h"
 #include "core/app.h"
 #include "core/gobj.h"
+#include "core/wire.h"
 #include "windows/windows.h"
 
 namespace {
 
 constexpr int kOk = GTK_RESPONSE_OK, kCancel = GTK_RESPONSE_CANCEL;
 
-std::string g_autodlg_value;
+// What the automation hook answers: its value is tab-separated words,
+// "cancel" to cancel every dialog, "text:<text>" for what prompts answer,
+// "path:<path>" (repeatable) for what file choosers answer; any other word
+// just says yes.
+struct AutoAnswers {
+  bool cancel = false;
+  bool has_text = false;
+  std::string text;
+  std::vector<std::string> paths;
+};
+
+AutoAnswers g_autodlg;
 int g_autodlg_budget = 0;
 guint g_autodlg_timer = 0;
+
+// The hook's answers, or nothing when the variable is unset or empty.
+std::optional<AutoAnswers> autodlg_answers() {
+  const char* v = std::getenv("OVALIS_TEST_AUTODLG");
+  if (!v || !*v) return std::nullopt;
+  AutoAnswers a;
+  for (const std::string& word : split_tabs(v)) {
+    if (word == "cancel") a.cancel = true;
+    else if (word.starts_with("text:")) a.has_text = true, a.text = word.substr(5);
+    else if (word.starts_with("path:")) a.paths.push_back(word.substr(5));
+  }
+  return a;
+}
 
 gboolean test_autodlg_tick(gpointer) {
   GList* tops = gtk_window_list_toplevels();
@@ -28,7 +55,10 @@ gboolean test_autodlg_tick(gpointer) {
   }
   g_list_free(tops);
   if (found) {
-    bool cancel = g_autodlg_value == "cancel";
+    bool cancel = g_autodlg.cancel;
+    auto* entry = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(found), "ovalis-entry"));
+    if (entry && !cancel && g_autodlg.has_text)
+      gtk_entry_set_text(GTK_ENTRY(entry), g_autodlg.text.c_str());
     int code = GTK_IS_FILE_CHOOSER_DIALOG(found) ? (cancel ? kCancel : GTK_RESPONSE_ACCEPT)
                                                  : (cancel ? kCancel : kOk);
     g_autodlg_timer = 0;
@@ -66,13 +96,26 @@ struct ScriptDialogRef {
 }  // namespace
 
 void test_autodlg_arm() {
-  const char* v = std::getenv("OVALIS_TEST_AUTODLG");
-  if (!v || !*v) return;
-  g_autodlg_value = v;
+  std::optional<AutoAnswers> a = autodlg_answers();
+  if (!a) return;
+  g_autodlg = std::move(*a);
   g_autodlg_budget = 30;
   // A dialog armed while another one waits takes over the one timer.
   if (g_autodlg_timer) g_source_remove(g_autodlg_timer);
   g_autodlg_timer = g_timeout_add(200, test_autodlg_tick, nullptr);
+}
+
+std::optional<std::string> test_autodlg_chooser(std::string_view op) {
+  std::optional<AutoAnswers> a = autodlg_answers();
+  if (!a) return std::nullopt;
+  if (a->cancel || a->paths.empty()) return "null";
+  if (op != "openmulti") return json_escape(a->paths.front());
+  std::string out = "[";
+  for (const std::string& p : a->paths) {
+    if (out.size() > 1) out += ',';
+    json_escape_to(out, p);
+  }
+  return out + "]";
 }
 
 gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer) {
@@ -103,6 +146,7 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpoin
     gtk_entry_set_text(GTK_ENTRY(entry), dflt ? dflt : "");
     gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
     gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
+    g_object_set_data(G_OBJECT(d), "ovalis-entry", entry);
     gtk_widget_show_all(d);
     test_autodlg_arm();
     int resp = run_modal(GTK_DIALOG(d));

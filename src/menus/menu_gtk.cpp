@@ -220,10 +220,76 @@ void add_stock_items(GtkWidget* menu, std::string_view role, GtkWidget* window) 
   }
 }
 
+namespace {
+
+// What an entry was built from, kept on its widget so it can be built again
+// as the other kind of item when its tick comes or goes.
+struct EntrySource {
+  MenuItemSpec spec;
+  std::string kind;
+  GObj<GtkAccelGroup> accel;
+};
+
+// A command entry. Only a ticked entry is a check item: an unticked check
+// box would make every plain command look like a toggle.
+GtkWidget* make_command_item(const MenuItemSpec& e, const char* kind, GtkAccelGroup* accel) {
+  bool tray = std::strcmp(kind, "tray") == 0;
+  bool menubar = std::strcmp(kind, "menu") == 0;
+  bool checked = e.flags.find('c') != std::string::npos;
+  bool enabled = e.flags.find('d') == std::string::npos;
+  GtkWidget* item;
+  if (checked) {
+    item = gtk_check_menu_item_new_with_label(e.label.c_str());
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), TRUE);
+  } else {
+    item = gtk_menu_item_new_with_label(e.label.c_str());
+  }
+  if (!tray) menu_item_set_icon(item, e.icon);
+  gtk_widget_set_sensitive(item, enabled);
+  if (!e.accel.empty() && menubar && accel) bind_accel(item, e.accel, accel);
+  connect_menu_activate(item, kind, e.id);
+  g_signal_connect(item, "destroy", G_CALLBACK(on_registered_destroy), nullptr);
+  auto* src = new EntrySource{e, kind, accel ? gobj_ref(accel) : GObj<GtkAccelGroup>()};
+  g_object_set_data_full(G_OBJECT(item), "ovalis-entry", src,
+                         [](gpointer p) { delete static_cast<EntrySource*>(p); });
+  return item;
+}
+
+// Shows a live entry's tick, turning a plain entry into a check item (and
+// back) in the same place of its menu.
+void set_entry_checked(RegItem& r, bool on) {
+  if (GTK_IS_CHECK_MENU_ITEM(r.widget) == on) {
+    set_check_quietly(r.widget, on);
+    return;
+  }
+  auto* src = static_cast<EntrySource*>(g_object_get_data(G_OBJECT(r.widget), "ovalis-entry"));
+  GtkWidget* shell = gtk_widget_get_parent(r.widget);
+  if (!src || !GTK_IS_MENU_SHELL(shell)) return;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(shell));
+  int pos = g_list_index(kids, r.widget);
+  g_list_free(kids);
+
+  MenuItemSpec spec = src->spec;
+  spec.label = r.label;
+  spec.flags = std::string(on ? "c" : "") + (r.enabled ? "" : "d");
+  std::string kind = src->kind;
+  GObj<GtkAccelGroup> accel = std::move(src->accel);
+  GtkWidget* old = r.widget;
+  // The record moves to the new widget before the old one goes, so the old
+  // widget's destruction leaves the record alone.
+  GtkWidget* fresh = make_command_item(spec, kind.c_str(), accel.get());
+  gtk_menu_shell_insert(GTK_MENU_SHELL(shell), fresh, pos);
+  gtk_widget_show_all(fresh);
+  r.widget = fresh;
+  r.checked = on;
+  gtk_widget_destroy(old);
+}
+
+}  // namespace
+
 GtkWidget* build_gtk_menu(const std::vector<MenuItemSpec>& entries, const char* kind,
                           GtkWidget* window, GtkAccelGroup* accel) {
   bool tray = std::strcmp(kind, "tray") == 0;
-  bool menubar = std::strcmp(kind, "menu") == 0;
   GtkWidget* menu = gtk_menu_new();
   for (const MenuItemSpec& e : entries) {
     if (!e.role.empty()) {
@@ -242,16 +308,9 @@ GtkWidget* build_gtk_menu(const std::vector<MenuItemSpec>& entries, const char* 
       gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
       continue;
     }
-    bool checked = e.flags.find('c') != std::string::npos;
-    bool enabled = e.flags.find('d') == std::string::npos;
-    GtkWidget* item = gtk_check_menu_item_new_with_label(e.label.c_str());
-    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), checked);
-    if (!tray) menu_item_set_icon(item, e.icon);
-    gtk_widget_set_sensitive(item, enabled);
-    if (!e.accel.empty() && menubar && accel) bind_accel(item, e.accel, accel);
-    connect_menu_activate(item, kind, e.id);
-    g_signal_connect(item, "destroy", G_CALLBACK(on_registered_destroy), nullptr);
-    g_items.emplace(e.id, RegItem{item, e.label, checked, enabled, kind, window});
+    GtkWidget* item = make_command_item(e, kind, accel);
+    g_items.emplace(e.id, RegItem{item, e.label, e.flags.find('c') != std::string::npos,
+                                  e.flags.find('d') == std::string::npos, kind, window});
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
   }
   return menu;
@@ -362,7 +421,7 @@ void menu_update(std::string_view fields, const std::string* win_id) {
     }
     if (!up.checked.empty()) {
       r.checked = up.checked == "1";
-      set_check_quietly(r.widget, r.checked);
+      set_entry_checked(r, r.checked);
     }
     if (!up.enabled.empty()) {
       r.enabled = up.enabled == "1";

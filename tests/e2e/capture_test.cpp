@@ -94,7 +94,7 @@ class Capture : public testing::Test {
                         "org.freedesktop.impl.portal.Access;\nUseIn=ovalistest\n",
                         -1, nullptr);
     backend_ = start_ready(
-        {"/usr/bin/python3", std::string(E2E_PAGES_DIR) + "/../screenshot_backend.py", control_});
+        {"/usr/bin/python3", page_path("../screenshot_backend.py"), control_});
     // The real portal, told where its backends are described.
     portal_ = fork();
     if (portal_ == 0) {

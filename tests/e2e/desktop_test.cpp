@@ -213,7 +213,7 @@ class Desk : public testing::Test {
     ASSERT_TRUE(addr);
     sys_addr_ = *addr;
     ASSERT_TRUE(standin_.start(
-        {"/usr/bin/python3", std::string(E2E_PAGES_DIR) + "/../power_standin.py", sys_addr_}));
+        {"/usr/bin/python3", page_path("../power_standin.py"), sys_addr_}));
     ASSERT_TRUE(standin_.wait_for("ready", 15000));
 
     bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);

@@ -33,7 +33,7 @@ struct WebServer {
     if (pid == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
-      std::string script = std::string(E2E_PAGES_DIR) + "/../nav_server.py";
+      std::string script = page_path("../nav_server.py");
       execl("/usr/bin/python3", "python3", script.c_str(), nullptr);
       _exit(127);
     }

@@ -121,7 +121,7 @@ TEST_F(Shell, RevealAsksTheFileManagerElseOpensTheFolder) {
   std::string fm_log = b_->dir() + "/fm.log";
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  std::string script = std::string(E2E_PAGES_DIR) + "/../file_manager1.py";
+  std::string script = page_path("../file_manager1.py");
   pid_t fm = fork();
   if (fm == 0) {
     dup2(out[1], 1);

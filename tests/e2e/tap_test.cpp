@@ -2,6 +2,7 @@
 // the session must come back, decoded from the "AUDIOTAP" lines, at their
 // frequency and level. Runs in a session of its own (--pipewire).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -19,9 +20,13 @@ const char kAppId[] = "e2e tap;$(touch /tmp/ovalis-tap-pwned)'\"`x`";
 const char kPwned[] = "/tmp/ovalis-tap-pwned";
 
 std::string nodes() { return run_out({"pw-cli", "ls", "Node"}); }
-bool has_node(const std::string& name) {
-  return nodes().find("node.name = \"" + name + "\"\n") != std::string::npos;
+size_t node_count(const std::string& name) {
+  std::string all = nodes(), want = "node.name = \"" + name + "\"\n";
+  size_t n = 0;
+  for (size_t at = all.find(want); at != std::string::npos; at = all.find(want, at + 1)) ++n;
+  return n;
 }
+bool has_node(const std::string& name) { return node_count(name) > 0; }
 void make_sink(const std::string& name_literal) {
   run_out({"pw-cli", "create-node", "adapter",
            "{ factory.name=support.null-audio-sink node.name=" + name_literal +
@@ -164,6 +169,21 @@ TEST_F(Tap, AppScopeHearsOnlyTheApplicationAndCleansUpAfterDeadProcesses) {
                        "{prev=$2}' | tr -d , | xargs -r -n1 pw-cli destroy"});
 }
 
+// Every restart and every change of scope removes the sink it no longer
+// uses before going on, so one application never holds more than one.
+TEST_F(Tap, RestartsAndScopeChangesLeaveNoSinkBehind) {
+  std::string own = "ovalis-tap-" + std::to_string(b_->pid());
+  ASSERT_EQ(start("k1", "app\t\t80"), kStarted);
+  ASSERT_EQ(start("k2", "app\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 1u) << nodes();
+  ASSERT_EQ(start("k3", "system\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 0u) << nodes();
+  ASSERT_EQ(start("k4", "app\t\t80"), kStarted);
+  EXPECT_EQ(node_count(own), 1u) << nodes();
+  b_->send("AUDIOTAP STOP");
+  EXPECT_TRUE(eventually([&] { return node_count(own) == 0; }, 10000)) << nodes();
+}
+
 TEST_F(Tap, ARecorderThatDiesEndsTheTap) {
   ASSERT_EQ(start("d1", "system\t\t40"), kStarted);
   ASSERT_TRUE(next_chunk());
@@ -177,6 +197,27 @@ TEST_F(Tap, ARecorderThatDiesEndsTheTap) {
   drain();
   EXPECT_TRUE(b_->collect(300, [](const std::string& l) { return l.rfind("AUDIOTAP ", 0) == 0; })
                   .empty());
+}
+
+// A sound server that hangs must not hang the program: the question about
+// the default output has a time limit, after which the tap starts anyway.
+TEST(TapHungServer, TheDefaultOutputQuestionIsBounded) {
+  if (run_out({"sh", "-c", "command -v parec"}).empty()) GTEST_SKIP() << "no parec";
+  char tmpl[] = "/tmp/ovalis-hung-XXXXXX";
+  std::string bin = mkdtemp(tmpl);
+  std::ofstream(bin + "/pactl") << "#!/bin/sh\nexec sleep 30\n";
+  chmod((bin + "/pactl").c_str(), 0755);
+  Backend* b = start_backend({.env = {{"PATH", bin + ":" + std::getenv("PATH")}}});
+  ASSERT_TRUE(b);
+  auto t0 = std::chrono::steady_clock::now();
+  b->send("AUDIOTAP h1 system\t\t80");
+  auto got = b->expect_prefix("GOT h1 ", 8000);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  EXPECT_TRUE(got);
+  EXPECT_LT(ms.count(), 6000);
+  b->send("AUDIOTAP STOP");
+  stop_page(b);
+  run_out({"rm", "-rf", bin});
 }
 
 }  // namespace

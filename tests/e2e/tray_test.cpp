@@ -57,7 +57,8 @@ Entry parse_layout(GVariant* node) {
   return e;
 }
 
-// "label" / "-" for a separator / "[x]label" for a checked entry, joined.
+// "label" / "-" for a separator / "[x]label" for a ticked and "[ ]label" for
+// an unticked check entry, joined.
 std::string describe(const std::vector<Entry>& items) {
   std::string out;
   for (const Entry& e : items) {
@@ -66,7 +67,7 @@ std::string describe(const std::vector<Entry>& items) {
       out += "-";
       continue;
     }
-    if (e.toggle_state == 1) out += "[x]";
+    if (e.toggle_type == "checkmark") out += e.toggle_state == 1 ? "[x]" : "[ ]";
     if (!e.enabled) out += "(off)";
     out += e.label;
     if (!e.children.empty()) out += " {" + describe(e.children) + "}";
@@ -81,7 +82,7 @@ class Tray : public testing::Test {
     ASSERT_NE(bus_, nullptr);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    std::string script = std::string(E2E_PAGES_DIR) + "/../sni_watcher.py";
+    std::string script = page_path("../sni_watcher.py");
     watcher_ = fork();
     if (watcher_ == 0) {
       dup2(out[1], 1);
@@ -244,9 +245,21 @@ TEST_F(Tray, EntriesSubmenusRolesAndTheClickEntry) {
   b_->send("GET 1 item:show");
   EXPECT_EQ(b_->expect_prefix("GOT 1 "),
             R"(GOT 1 {"exists":true,"label":"Show","checked":true,"enabled":true})");
+  // Unticked entries are plain commands, never empty check boxes; the tick
+  // comes and goes with updates, in place, and a click never moves it.
   b_->send("MENUUPD show\tShow window\t0\t");
   EXPECT_EQ(menu_reading("My tip | - | Show window | - | More {Deep} | (off)Off"),
             "My tip | - | Show window | - | More {Deep} | (off)Off");
+  b_->send("MENUUPD deep\t\t1\t");
+  EXPECT_EQ(menu_reading("My tip | - | Show window | - | More {[x]Deep} | (off)Off"),
+            "My tip | - | Show window | - | More {[x]Deep} | (off)Off");
+  click({4, 0});
+  EXPECT_EQ(b_->expect_prefix("TRAY", 3000), "TRAY deep");
+  b_->send("GET 2 item:deep");
+  EXPECT_EQ(b_->expect_prefix("GOT 2 "),
+            R"(GOT 2 {"exists":true,"label":"Deep","checked":true,"enabled":true})");
+  EXPECT_EQ(menu_reading("My tip | - | Show window | - | More {[x]Deep} | (off)Off"),
+            "My tip | - | Show window | - | More {[x]Deep} | (off)Off");
 }
 
 TEST_F(Tray, IconFileSetsTheThemePathAndName) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ovalis/commands.h"
+#include "ovalis/config.h"
 #include "ovalis/json.h"
 #include "ovalis/wire.h"
 
@@ -36,6 +37,8 @@ class Future {
  public:
   Future();
   bool ready() const;
+  // True when the launcher went away before the answer came.
+  bool gone() const;
   const Json& value() const;  // null until ready
   Future& then(std::function<void(const Json&)> fn);
   // Runs the default main context until the answer arrives or the time is
@@ -93,6 +96,10 @@ struct LaunchOptions {
   int connect_timeout_ms = 30000;
 };
 
+// The launcher's command line and environment for an application's
+// configuration; the launcher is OVALIS_LAUNCHER when set, else "launcher".
+LaunchOptions launch_options(const AppConfig& c);
+
 class Backend {
  public:
   using LineHandler = std::function<void(std::string_view rest)>;
@@ -128,6 +135,16 @@ class Backend {
   void on(std::string keyword, LineHandler fn);
   // Runs once the launcher has connected (lines may be sent from then on).
   std::function<void()> on_connected;
+
+  // ---- open requests ----------------------------------------------------
+  // Single instance: listens on `path` (a fixed socket, usually under
+  // $XDG_RUNTIME_DIR, named in the desktop entry's `launcher --open` line)
+  // for the requests that `launcher --open` and forward_open() send:
+  // {"activate":true}, {"url":"..."} or {"paths":["..."]}. False (with a
+  // message) when another instance already listens there; a stale socket
+  // file left by a dead instance is replaced.
+  bool listen_for_open(const std::string& path, std::function<void(const Json&)> fn,
+                       std::string* error);
 
   // ---- page calls -------------------------------------------------------
   void handle(std::string method, CallHandler fn);
@@ -229,6 +246,24 @@ class Backend {
   Future thumbnail(std::string_view path, int size = 256);
   Future search(std::string_view query);
 
+  // ---- applications described by ovalis.json ----------------------------
+  enum class AppStart { started, handed_over, failed };
+  // Starts the launcher as the configuration says and listens on the
+  // application's open socket (AppConfig::socket_path). When another
+  // instance already listens there it is asked to come to the front and
+  // handed_over is returned: this process should then end with status 0.
+  AppStart start_app(const AppConfig& config, std::string* error);
+  // The whole life of an application in one call: reads ovalis.json (from
+  // dir, else OVALIS_APP_DIR, else the current folder), starts the launcher
+  // and runs until it ends. Errors go to standard error; returns the exit
+  // status for main (2 for a bad configuration).
+  int run_app(const std::string& dir = {});
+  const std::optional<AppConfig>& config() const { return config_; }
+  // Open requests ({"activate":true}, {"url":...}, {"paths":[...]}) of an
+  // application started by start_app: the main window has been shown and
+  // the page has had its "open-url" or "open-files" event when this runs.
+  std::function<void(const Json& request)> on_open;
+
  private:
   friend class Call;
   struct Glib;
@@ -252,8 +287,23 @@ class Backend {
   void on_call_line(std::string_view rest);
   Json capabilities(const Call& c) const;
   void launcher_gone(int status);
+  struct OpenListener;
+  std::unique_ptr<OpenListener> open_;
   void close_socket();
   void cleanup_files();
+  std::optional<AppConfig> config_;
+  bool page_ready_ = false;
+  std::vector<Json> queued_opens_;
+  void open_app_request(const Json& request);
+  void deliver_open(const Json& request);
 };
+
+// The open request `launcher --open <socket> <exe> [arg]` sends for arg:
+// {"activate":true} for none, {"url":...} for a URL that is not a file, and
+// {"paths":[...]} for a path or a file:// URI (made a path).
+Json open_request(std::string_view arg);
+// Hands an open request to the instance listening on path; true when it
+// took the whole request (this process can then end).
+bool forward_open(const std::string& path, const Json& request);
 
 }  // namespace ovalis

@@ -63,6 +63,11 @@ struct Json {
 // give nullopt.
 std::optional<Json> json_parse(std::string_view text);
 
+// Parses a document that a person wrote (a configuration file): repeated
+// members are kept, in order, so the reader can refuse them, and on failure
+// *error_offset gets the byte offset where the text stopped making sense.
+std::optional<Json> json_parse_document(std::string_view text, size_t* error_offset);
+
 // Compact JSON text. Never contains a raw line break, so it is always safe
 // as the last part of a wire line. Numbers that are not finite become null.
 std::string json_dump(const Json& j);
