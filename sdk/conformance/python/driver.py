@@ -161,7 +161,7 @@ class Player:
         if trust == "all":
             self.b.trust_all_origins()
         elif isinstance(trust, list):
-            self.b.trust_origins(*trust)
+            self.b.trust_origin(*trust)
         launch = self.s.get("launch", {})
         env = {k: v if isinstance(v, str) else json.dumps(v) for k, v in launch.get("env", {}).items()}
         opts = ovalis.LaunchOptions(page=self.page, launcher=self.launcher, title=launch.get("title", "conformance"),

@@ -307,6 +307,7 @@ class Backend:
         self._tasks: set[asyncio.Task[Any]] = set()
         self._trusted: list[str] = []
         self._trust_all = False
+        self._refused: set[str] = set()
         self._page_origin = ""
         self._config: AppConfig | None = None
         self._page_ready = False
@@ -470,15 +471,16 @@ class Backend:
         """Events the pages may listen to, for the capability probe."""
         self._events.update(names)
 
-    def trust_origins(self, *patterns: str) -> None:
+    def trust_origin(self, *patterns: str) -> None:
         """Page calls are accepted from the application's own pages (file://
-        pages and the origin of a page given as a URL); these origin patterns
-        ("*" matches any run of characters) are accepted too."""
+        pages and the origin of a page given as a URL) and, for applications
+        started from ovalis.json, the patterns granted "calls"; these origin
+        patterns ("*" matches any run of characters) are accepted too."""
         self._trusted.extend(patterns)
 
     def trust_all_origins(self) -> None:
-        """Accepts page calls from every origin, third-party pages included.
-        The handlers must then check call.origin themselves."""
+        """Accepts page calls from every origin, third-party pages included:
+        for applications that never show anything but their own pages."""
         self._trust_all = True
 
     def origin_trusted(self, origin: str) -> bool:
@@ -992,8 +994,13 @@ class Backend:
             c.fail(parsed.error)
             return
         if not self.origin_trusted(c.origin):
-            c.fail(_untrusted_message(c.origin, self._config is not None))
-            print(f"ovalis: refused a call to {c.method} from {c.origin}", file=sys.stderr)
+            if c.origin not in self._refused:
+                self._refused.add(c.origin)
+                print(f"ovalis: refused page calls from origin {c.origin} (first: {c.method} from window "
+                      f'{c.window}); trust it with Backend.trust_origin or ovalis.json "api".origins',
+                      file=sys.stderr)
+            hint = ' (allow "calls" in ovalis.json "api".origins)' if self._config is not None else ""
+            c.fail(f"origin {c.origin} may not call the backend{hint}")
             return
         handler = self._call_handlers.get(c.method)
         if c.method == "client.hello" and c.window == "main" and not self._page_ready:
@@ -1057,12 +1064,6 @@ async def _settle(c: Call, result: Awaitable[Any]) -> None:
         return
     if not c.answered:
         c.resolve(value)
-
-
-def _untrusted_message(origin: str, from_config: bool) -> str:
-    if from_config:
-        return f'origin {origin} may not call the backend (allow "calls" in ovalis.json "api".origins)'
-    return f"origin {origin} may not call the backend (trust it with trust_origins)"
 
 
 def _origin_of(page: str) -> str:

@@ -65,7 +65,7 @@ class BackendLink(unittest.IsolatedAsyncioTestCase):
             'RET main:1 0 {"got":"a\\nb"}', 'RET main:2 0 ["main","file://"]',
             'RET main:3 1 {"message":"no good"}', 'RET main:4 1 {"code":7}',
             'RET main:5 1 {"message":"unknown method nothing.here"}',
-            'RET main:6 1 {"message":"origin https://evil.example may not call the backend (trust it with trust_origins)"}',
+            'RET main:6 1 {"message":"origin https://evil.example may not call the backend"}',
             "DLG main:7 confirm\tSure?", 'RET main:8 1 {"message":"malformed call line"}']))
         b.send("TITLE two\nlines")  # refused: it would be two commands
         b.quit()
