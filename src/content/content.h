@@ -60,6 +60,16 @@ void media_scheme_register();
 // The handler of "ovalis-media" requests.
 void media_scheme_cb(WebKitURISchemeRequest* request, gpointer);
 
+// Decides whether a proxy request may be served, now or (for an address
+// whose document key is not known yet) a little later; `done` runs once,
+// with the origin the decision was made for.
+using MediaAdmitted = void (*)(WebKitURISchemeRequest* req, bool trusted,
+                               const std::string& origin);
+void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done);
+// The origin a proxy request names for diagnostics: its Origin header, or
+// the committed document of its view.
+std::string media_request_origin(WebKitURISchemeRequest* req);
+
 // Whether an origin may use a feature ("proxy", "camera", "microphone"),
 // by the OVALIS_MEDIA_ORIGINS rules read on the first check.
 bool media_trusted(std::string_view key, std::string_view origin);

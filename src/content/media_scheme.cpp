@@ -82,22 +82,9 @@ bool media_trusted(std::string_view key, std::string_view origin) {
   return media_rules_trust(rules, key, origin);
 }
 
-void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
-  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
-  const char* o = h ? soup_message_headers_get_one(h, "Origin") : nullptr;
-  const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
-  std::string origin = o ? o : "";
-  if (origin.empty()) {
-    WebKitWebView* view = webkit_uri_scheme_request_get_web_view(req);
-    origin = origin_from_uri(view ? webkit_web_view_get_uri(view) : nullptr);
-  }
-  // The proxy serves media, never a document a frame navigates to.
-  if (accept && std::strstr(accept, "text/html"))
-    return refuse(req, origin, " (document load)");
-  if (!media_trusted("proxy", origin))
-    return refuse(req, origin,
-                  " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+namespace {
 
+void start_fetch(WebKitURISchemeRequest* req) {
   const char* uri = webkit_uri_scheme_request_get_uri(req);
   const char* u = uri ? std::strstr(uri, "u=") : nullptr;
   GChars target(u ? g_uri_unescape_string(u + 2, nullptr) : nullptr);
@@ -111,6 +98,24 @@ void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
   auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
   soup_session_send_async(g_media_session, msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
                           fetch);
+}
+
+void on_admitted(WebKitURISchemeRequest* req, bool trusted, const std::string& origin) {
+  if (!trusted)
+    return refuse(req, origin,
+                  " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+  start_fetch(req);
+}
+
+}  // namespace
+
+void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
+  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
+  const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
+  // The proxy serves media, never a document a frame navigates to.
+  if (accept && std::strstr(accept, "text/html"))
+    return refuse(req, media_request_origin(req), " (document load)");
+  media_proxy_admit(req, on_admitted);
 }
 
 void media_scheme_register() {

@@ -3,8 +3,10 @@
     // ------------------------------------------------------------------
 
     // Address of a remote http(s) resource through the launcher's media proxy.
+    // The document's key tells the proxy that this page made the address.
     function proxyURL(url) {
-      return 'ovalis-media://proxy/?u=' + encodeURIComponent(String(url));
+      const key = window.__OVALIS_PKEY ? 'k=' + window.__OVALIS_PKEY + '&' : '';
+      return 'ovalis-media://proxy/?' + key + 'u=' + encodeURIComponent(String(url));
     }
 
     // Volume of an absolute macOS path: "/Volumes/X", "/Network/X",
