@@ -1,5 +1,7 @@
 #include "ovalis/commands.h"
 
+#include <glib.h>
+
 #include <cstdio>
 
 #include "ovalis/wire.h"
@@ -7,10 +9,10 @@
 namespace ovalis::line {
 namespace {
 
+// A decimal point whatever locale the backend runs in: launcher reads no comma.
 std::string num(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
+  char buf[G_ASCII_DTOSTR_BUF_SIZE];
+  return g_ascii_formatd(buf, sizeof buf, "%.6g", v);
 }
 
 std::string flag(std::optional<bool> b) { return !b ? "" : *b ? "1" : "0"; }
