@@ -24,6 +24,13 @@ void add_view_setup(ViewSetup fn);
 // The shim text for a window; the id is embedded as a JSON string literal.
 std::string shim_source(std::string_view window_id, bool frameless);
 
+// Automation through the engine's WebDriver server: allowed or refused for
+// the whole run, decided once before the first web view exists.
+void automation_install(bool enabled);
+bool automation_on();
+// Lets the driver close the window of a view that is not a popup.
+void automation_watch_view(WebKitWebView* view, bool popup);
+
 // The embedded client script.
 extern const char OVALIS_CLIENT_JS[];
 
