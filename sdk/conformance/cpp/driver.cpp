@@ -235,6 +235,10 @@ class Player {
     if (const Json* ev = s_.get("events"))
       for (auto& kw : strings(*ev))
         b_.on(kw, [this, kw](std::string_view rest) { events_.push_back({kw, std::string(rest)}); });
+    if (const Json* t = s_.get("trust")) {
+      if (t->is_string() && t->str() == "all") b_.trust_all_origins();
+      else for (auto& p : strings(*t)) b_.trust_origin(p);
+    }
     if (s_.bool_or("open_socket")) {
       open_path_ = dir_ + "/open.sock";
       std::string err;

@@ -150,3 +150,19 @@ TEST(AppConfig, OriginGlob) {
 }
 
 }  // namespace
+
+// Page calls reach handlers only from the application's own pages and the
+// origins it trusts; trusting everything takes one explicit call.
+TEST(SdkOrigins, OnlyTrustedOriginsMayCall) {
+  ovalis::Backend b;
+  EXPECT_TRUE(b.origin_trusted("file://"));
+  EXPECT_FALSE(b.origin_trusted("null"));
+  EXPECT_FALSE(b.origin_trusted("http://127.0.0.1:8080"));
+  EXPECT_FALSE(b.origin_trusted(""));
+  b.trust_origin("http://127.0.0.1:*");
+  EXPECT_TRUE(b.origin_trusted("http://127.0.0.1:8080"));
+  EXPECT_FALSE(b.origin_trusted("http://127.0.0.1.evil.example"));
+  EXPECT_FALSE(b.origin_trusted("https://127.0.0.1:8080"));
+  b.trust_all_origins();
+  EXPECT_TRUE(b.origin_trusted("https://anything.example"));
+}
