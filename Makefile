@@ -12,6 +12,12 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/s
 
 all: build
 
+# make wheel  - the Python library's wheel in $(BUILD)/python/dist
+.PHONY: wheel
+wheel: build
+	cmake --build $(BUILD) --target python_wheel
+	@ls -1 $(BUILD)/python/dist/*.whl
+
 deps:
 	@scripts/install-deps
 

@@ -342,4 +342,14 @@ std::string spotlight(std::string_view id, std::string_view query) {
   return req("SPOTLIGHT", id, wire_escape(query));
 }
 
+std::string ocr(std::string_view id, std::string_view path) { return req("OCR", id, one_line(path)); }
+std::string osa(std::string_view id, std::string_view script) { return req("OSA", id, one_line(script)); }
+std::string record(std::string_view id, std::string_view op) { return req("RECORD", id, one_line(op)); }
+std::string winctrl(std::string_view id, std::string_view op) { return req("WINCTRL", id, one_line(op)); }
+std::string auth(std::string_view id, std::string_view reason) { return req("AUTH", id, one_line(reason)); }
+std::string ai_available(std::string_view id) { return req("AI available", id, ""); }
+std::string ai_generate(std::string_view id, const Json& request) {
+  return req("AI generate", id, json_dump(request));
+}
+
 }  // namespace ovalis::line
