@@ -11,7 +11,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { Backend, ConfigError, loadAppConfig } from '../../../sdk/node/index.js';
+import { Backend, ConfigError, loadAppConfig } from '../../../../sdk/node/index.js';
 
 const appDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const tour = process.argv.includes('--tour');
