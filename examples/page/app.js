@@ -1,3 +1,4 @@
+// @ts-check
 // ovalis demo page: one panel per subsystem. Every button is one call
 // through window.ovalis to the demo backend, which carries it to the
 // launcher; the panel shows whatever answer comes back, a refusal such as
@@ -6,7 +7,9 @@
 (function () {
   'use strict';
 
+  /** @type {(sel: string) => HTMLElement} */
   const $ = (sel) => document.querySelector(sel);
+  /** @type {(tag: string, cls?: string | null, text?: string) => HTMLElement} */
   const el = (tag, cls, text) => {
     const e = document.createElement(tag);
     if (cls) e.className = cls;
@@ -89,6 +92,13 @@
 
   // Each panel: id, title, blurb, actions ([label, fn, inTour]), and an
   // optional setup(card, note) that subscribes to the panel's events.
+  /**
+   * @typedef {[string, () => unknown, boolean?]} Action label, what it calls, whether the tour runs it
+   * @typedef {(kind: string, what: string, value: unknown) => void} Say
+   * @typedef {{id: string, title: string, blurb: string, actions: Action[],
+   *   setup?: (card: HTMLElement, say: Say) => void}} Panel
+   */
+  /** @type {Panel[]} */
   const panels = [];
   const cards = {};
   let paths = { tmp: '/tmp', page: '', sample: '' };
@@ -120,6 +130,9 @@
     }
   }
 
+  /** @type {HTMLInputElement | null} */
+  let titleInput = null;
+
   const demoMenus = [
     { title: 'File', items: [
       { id: 'new-window', label: 'New Window', key: 'Shift+N' },
@@ -138,7 +151,7 @@
       ['Window list', () => ovalis.win.windows(), true],
       ['State', () => ovalis.win.getState(), true],
       ['Screens', () => ovalis.app.screens(), true],
-      ['Set title', () => ovalis.win.setTitle('ovalis demo · windows'), true],
+      ['Set title', () => ovalis.win.setTitle(titleInput ? titleInput.value : 'ovalis demo · windows'), true],
       ['Open second window', () => ovalis.win.open('second', { title: 'Second window', width: 720, height: 480 })],
       ['Close second window', () => ovalis.win.close('second')],
       ['Center', () => ovalis.win.center()],
@@ -148,6 +161,14 @@
       ['Always on top', () => ovalis.win.setAlwaysOnTop(true)],
     ],
     setup(card, say) {
+      // The title "Set title" gives the window.
+      const row = el('div', 'row');
+      titleInput = /** @type {HTMLInputElement} */ (el('input'));
+      titleInput.id = 'win-title';
+      titleInput.setAttribute('aria-label', 'Window title');
+      titleInput.value = 'ovalis demo · windows';
+      row.appendChild(titleInput);
+      card.insertBefore(row, card.querySelector('.buttons'));
       ovalis.win.onState((data) => say('info', 'window-state', data));
     },
   });
@@ -178,7 +199,7 @@
     id: 'dialogs', title: 'Dialogs & downloads', blurb: 'Native dialogs, downloads, find in page, print and PDF.',
     actions: [
       ['Download a file', () => {
-        const a = el('a');
+        const a = /** @type {HTMLAnchorElement} */ (el('a'));
         a.href = URL.createObjectURL(new Blob(['hello from the ovalis demo\n'], { type: 'text/plain' }));
         a.download = 'ovalis-demo.txt';
         document.body.appendChild(a);

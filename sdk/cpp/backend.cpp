@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace ovalis {
@@ -105,6 +106,27 @@ void Backend::cleanup_files() {
   dir_.clear();
 }
 
+namespace {
+
+// The origin of a page given as an http(s) URL, as the launcher reports it
+// (the port only when it is not the scheme's default); "" for a file.
+std::string page_origin(const std::string& page) {
+  if (page.rfind("http://", 0) != 0 && page.rfind("https://", 0) != 0) return "";
+  GUri* u = g_uri_parse(page.c_str(), G_URI_FLAGS_NONE, nullptr);
+  if (!u) return "";
+  std::string scheme = g_uri_get_scheme(u);
+  const char* host = g_uri_get_host(u);
+  std::string own = host && *host ? scheme + "://" + host : "";
+  int port = g_uri_get_port(u);
+  if (!own.empty() && port > 0 && !(scheme == "http" && port == 80) &&
+      !(scheme == "https" && port == 443))
+    own += ":" + std::to_string(port);
+  g_uri_unref(u);
+  return own;
+}
+
+}  // namespace
+
 bool Backend::start(const LaunchOptions& o, std::string* error) {
   auto fail = [&](std::string m) {
     if (error) *error = std::move(m);
@@ -130,6 +152,8 @@ bool Backend::start(const LaunchOptions& o, std::string* error) {
   if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       listen(listen_fd_, 1) != 0)
     return fail(std::string("bind/listen: ") + std::strerror(errno));
+
+  if (std::string own = page_origin(o.page); !own.empty()) trusted_.push_back(own);
 
   std::string exe = o.launcher;
   if (exe.find('/') == std::string::npos) {
@@ -314,6 +338,15 @@ void Backend::send(const std::vector<std::string>& lines) {
 }
 
 void Backend::on(std::string keyword, LineHandler fn) { line_handlers_[std::move(keyword)].push_back(std::move(fn)); }
+void Backend::trust_origin(std::string pattern) { trusted_.push_back(std::move(pattern)); }
+
+bool Backend::origin_trusted(std::string_view origin) const {
+  if (trust_all_ || origin == "file://") return true;
+  for (const std::string& p : trusted_)
+    if (origin_glob(p, origin)) return true;
+  return config_ && config_->calls_allowed(origin);
+}
+
 void Backend::handle(std::string method, CallHandler fn) { call_handlers_[std::move(method)] = std::move(fn); }
 void Backend::declare_events(std::initializer_list<const char*> names) {
   for (const char* n : names) events_.insert(n);
@@ -362,9 +395,15 @@ void Backend::on_call_line(std::string_view rest) {
   c.method = parsed->method;
   c.params = parsed->params;
   if (!parsed->error.empty()) return c.fail(parsed->error);
-  if (config_ && !config_->calls_allowed(c.origin))
-    return c.fail("origin " + c.origin +
-                  " may not call the backend (allow \"calls\" in ovalis.json \"api\".origins)");
+  if (!origin_trusted(c.origin)) {
+    if (refused_origins_.insert(c.origin).second)
+      std::fprintf(stderr,
+                   "ovalis: refused page calls from origin %s (first: %s from window %s); "
+                   "trust it with Backend::trust_origin or ovalis.json \"api\".origins\n",
+                   c.origin.c_str(), c.method.c_str(), c.window.c_str());
+    return c.fail("origin " + c.origin + " may not call the backend" +
+                  (config_ ? " (allow \"calls\" in ovalis.json \"api\".origins)" : ""));
+  }
   auto it = call_handlers_.find(c.method);
   if (c.method == "client.hello" && c.window == "main" && !page_ready_) {
     page_ready_ = true;
@@ -546,7 +585,9 @@ int Backend::run_app(const std::string& dir) {
     return 2;
   }
   switch (start_app(*cfg, &err)) {
-    case AppStart::handed_over: return 0;
+    case AppStart::handed_over:
+      g_printerr("ovalis: %s is already running; it was asked to come to the front\n", cfg->name.c_str());
+      return 0;
     case AppStart::failed:
       g_printerr("ovalis: %s\n", err.c_str());
       return 1;

@@ -127,6 +127,7 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
+  automation_install(env_str("OVALIS_AUTOMATION") == "1");
   media_scheme_register();
   wire_features();
 

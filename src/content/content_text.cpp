@@ -44,6 +44,13 @@ std::string popup_action(std::string_view verdict, std::string_view fallback) {
   return std::string(fallback);
 }
 
+bool rate_allow(std::deque<int64_t>& times, int64_t now, size_t limit, int64_t span) {
+  while (!times.empty() && (times.front() <= now - span || times.front() > now)) times.pop_front();
+  if (times.size() >= limit) return false;
+  times.push_back(now);
+  return true;
+}
+
 std::string ext_for_mime(std::string_view mime) {
   static const char* const table[][2] = {
       {"application/pdf", "pdf"}, {"application/zip", "zip"}, {"application/json", "json"},

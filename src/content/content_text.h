@@ -2,6 +2,8 @@
 // tests and fuzzers use them alone.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,10 @@ bool split_answer(std::string_view rest, std::string_view* id, std::string_view*
 // A popup verdict as it is carried out: "external" and "deny" stand, any
 // other verdict becomes the fallback.
 std::string popup_action(std::string_view verdict, std::string_view fallback);
+
+// A cap on how often something may happen: true (and the time recorded)
+// when fewer than `limit` of the times kept lie within `span` before `now`.
+bool rate_allow(std::deque<int64_t>& times, int64_t now, size_t limit, int64_t span);
 
 // The file extension for a MIME type (parameters after ';' cut off, matched
 // exactly and case-sensitively); "" when the type is not known.

@@ -45,3 +45,19 @@ bool media_rules_trust(const std::vector<MediaRule>& rules, std::string_view key
     if (r.key == key && media_glob(r.pattern, origin)) return true;
   return false;
 }
+
+std::string proxy_key_of(std::string_view uri) {
+  size_t q = uri.find('?');
+  if (q == std::string_view::npos) return "";
+  std::string_view head = uri.substr(q + 1);
+  size_t u = uri.find("u=");
+  if (u != std::string_view::npos && u > q) head = uri.substr(q + 1, u - q - 1);
+  while (!head.empty()) {
+    size_t amp = head.find('&');
+    std::string_view param = head.substr(0, amp);
+    if (param.size() > 2 && param.substr(0, 2) == "k=") return std::string(param.substr(2));
+    if (amp == std::string_view::npos) break;
+    head.remove_prefix(amp + 1);
+  }
+  return "";
+}

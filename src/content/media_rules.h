@@ -24,3 +24,7 @@ std::vector<MediaRule> parse_media_rules(std::string_view text);
 // matches the whole origin.
 bool media_rules_trust(const std::vector<MediaRule>& rules, std::string_view key,
                        std::string_view origin);
+
+// The document key of a proxied address ("k=<key>" among the query
+// parameters before the "u=" that starts the target); "" when it has none.
+std::string proxy_key_of(std::string_view uri);

@@ -28,7 +28,7 @@ void finish_error(WebKitURISchemeRequest* req, const char* message) {
 }
 
 void refuse(WebKitURISchemeRequest* req, const std::string& origin, const char* reason) {
-  std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
+  media_proxy_note_refusal(origin, reason);
   finish_error(req, kRefused);
 }
 
@@ -82,38 +82,57 @@ bool media_trusted(std::string_view key, std::string_view origin) {
   return media_rules_trust(rules, key, origin);
 }
 
-void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
-  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
-  const char* o = h ? soup_message_headers_get_one(h, "Origin") : nullptr;
-  const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
-  std::string origin = o ? o : "";
-  if (origin.empty()) {
-    WebKitWebView* view = webkit_uri_scheme_request_get_web_view(req);
-    origin = origin_from_uri(view ? webkit_web_view_get_uri(view) : nullptr);
-  }
-  // The proxy serves media, never a document a frame navigates to.
-  if (accept && std::strstr(accept, "text/html"))
-    return refuse(req, origin, " (document load)");
-  if (!media_trusted("proxy", origin))
+namespace {
+
+void start_fetch(WebKitURISchemeRequest* req) {
+  std::string target = media_proxy_target(webkit_uri_scheme_request_get_uri(req));
+  if (target.empty()) return finish_error(req, "bad ovalis-media url");
+  GObj<SoupMessage> msg(soup_message_new("GET", target.c_str()));
+  if (!msg) return finish_error(req, "bad ovalis-media url");
+
+  auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
+  soup_session_send_async(media_proxy_session(), msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
+                          fetch);
+}
+
+void on_admitted(WebKitURISchemeRequest* req, bool trusted, const std::string& origin) {
+  if (!trusted)
     return refuse(req, origin,
                   " (not trusted: allow media.proxy in ovalis.json \"api\".origins)");
+  start_fetch(req);
+}
 
-  const char* uri = webkit_uri_scheme_request_get_uri(req);
+}  // namespace
+
+void media_proxy_note_refusal(const std::string& origin, const char* reason) {
+  std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
+}
+
+std::string media_proxy_target(const char* uri) {
   const char* u = uri ? std::strstr(uri, "u=") : nullptr;
   GChars target(u ? g_uri_unescape_string(u + 2, nullptr) : nullptr);
   if (!target || (!g_str_has_prefix(target.get(), "http://") &&
                   !g_str_has_prefix(target.get(), "https://")))
-    return finish_error(req, "bad ovalis-media url");
-  if (!g_media_session) g_media_session = soup_session_new();
-  GObj<SoupMessage> msg(soup_message_new("GET", target.get()));
-  if (!msg) return finish_error(req, "bad ovalis-media url");
+    return {};
+  return target.get();
+}
 
-  auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
-  soup_session_send_async(g_media_session, msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
-                          fetch);
+SoupSession* media_proxy_session() {
+  if (!g_media_session) g_media_session = soup_session_new();
+  return g_media_session;
+}
+
+void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
+  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
+  const char* accept = h ? soup_message_headers_get_one(h, "Accept") : nullptr;
+  // The proxy serves media, never a document a frame navigates to.
+  if (accept && std::strstr(accept, "text/html"))
+    return refuse(req, media_request_origin(req), " (document load)");
+  media_proxy_admit(req, on_admitted);
 }
 
 void media_scheme_register() {
   WebKitWebContext* ctx = webkit_web_context_get_default();
   webkit_web_context_register_uri_scheme(ctx, "ovalis-media", media_scheme_cb, nullptr, nullptr);
+  media_http_start();
 }

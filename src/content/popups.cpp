@@ -2,6 +2,9 @@
 // each time, with the configured mode as the answer when it stays silent;
 // in mode "window" the popup is built hidden at once (the engine needs its
 // web view now) and shown or destroyed on the verdict.
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,6 +30,10 @@ long long g_popup_seq = 0;
 constexpr guint kAnswerDeadlineMs = 400;
 constexpr guint kPopupTokenDelayMs = 120;
 constexpr int kPopupWidth = 900, kPopupHeight = 600;
+// Windows that embedded frames may open: this many in this span.
+constexpr size_t kFramePopupLimit = 4;
+constexpr int64_t kFramePopupSpanUs = 10 * G_USEC_PER_SEC;
+std::deque<int64_t> g_frame_popups;
 
 struct PopupTimer {
   std::string qid;
@@ -55,18 +62,21 @@ void popup_event(const std::string& popupwin, const std::string& uri, const std:
   pipe_write_line(line);
 }
 
+// `fallback` is what happens when the backend stays silent.
 void popup_ask(const std::string& popupwin, const std::string& winid, const std::string& uri,
-               const std::string& mode, PopupContinuation cont) {
+               const std::string& mode, const std::string& fallback, bool from_frame,
+               PopupContinuation cont) {
   if (g_sock < 0) {
-    cont(mode);
+    cont(fallback);
     return;
   }
   std::string qid = "p" + std::to_string(++g_popup_qseq);
   g_popup_pending[qid] = std::move(cont);
+  // A window an embedded frame asks for is marked, so the backend can tell.
   pipe_write_line("POPUPQ " + qid + " " + (popupwin.empty() ? "-" : popupwin) + "\t" + winid +
-                  "\t" + uri + "\t" + mode);
+                  "\t" + uri + "\t" + mode + (from_frame ? "\tframe" : ""));
   g_timeout_add_full(G_PRIORITY_DEFAULT, kAnswerDeadlineMs, on_popup_deadline,
-                     new PopupTimer{qid, mode},
+                     new PopupTimer{qid, fallback},
                      [](gpointer p) { delete static_cast<PopupTimer*>(p); });
 }
 
@@ -75,7 +85,8 @@ void popup_ask(const std::string& popupwin, const std::string& winid, const std:
 gboolean on_popup_token_due(gpointer data) {
   const std::string id = static_cast<const char*>(data);
   SecWin* sw = secwin_for(id);
-  if (sw && sw->webview && !g_win_token.count(id)) assign_call_token(sw->webview, id);
+  if (sw && sw->webview && !g_win_token.count(id))
+    assign_call_token(sw->webview, id, committed_origin(sw->webview));
   return G_SOURCE_REMOVE;
 }
 
@@ -161,6 +172,9 @@ SecWin* build_popup_window(const std::string& id, WebKitWebView* opener) {
     rec->shared_ucm = WEBKIT_USER_CONTENT_MANAGER(g_object_ref(ucm));
     ++g_shared_ucms[ucm];
   }
+  // So is the popup's own: its first blank page is open to its opener's
+  // script, so only token-carrying calls count there.
+  share_popup_ucm(view);
   g_signal_connect(view, "ready-to-show", G_CALLBACK(on_popup_ready_to_show), nullptr);
   g_signal_connect(view, "close", G_CALLBACK(on_popup_close), nullptr);
   g_signal_connect(view, "notify::title", G_CALLBACK(on_popup_title), nullptr);
@@ -213,23 +227,49 @@ GtkWidget* on_create_webview(WebKitWebView* view, WebKitNavigationAction* action
   std::string mode = g_popup_mode.empty() ? "external" : g_popup_mode;
   std::string winid = ovalis_winid_for_wv(view);
 
+  // Did the page's own document ask, or a frame embedded in it? Frames get
+  // a window only on the user's click or the backend's explicit yes, never
+  // the bridge, and only a few at a time.
+  std::string opener_origin;
+  bool own = take_open_mark(view, &opener_origin);
+  bool gesture = action && webkit_navigation_action_is_user_gesture(action);
+  if (!own && !rate_allow(g_frame_popups, g_get_monotonic_time(), kFramePopupLimit,
+                          kFramePopupSpanUs)) {
+    if (std::getenv("OVALIS_DEBUG"))
+      std::fprintf(stderr, "ovalis: too many windows opened by embedded frames; refused %s\n",
+                   uri.c_str());
+    return nullptr;
+  }
+  std::string fallback = own || gesture ? mode : "deny";
+
   if (mode != "window") {
-    popup_ask("", winid, uri, mode, [uri, web, mode](const std::string& verdict) {
-      std::string act = popup_action(verdict, mode);
-      if (act == "external" && web) launch_default_for_uri(uri);
-      popup_event("", uri, act);
-    });
+    popup_ask("", winid, uri, mode, fallback, !own,
+              [uri, web, mode](const std::string& verdict) {
+                std::string act = popup_action(verdict, mode);
+                if (act == "external" && web) launch_default_for_uri(uri);
+                popup_event("", uri, act);
+              });
     return nullptr;
   }
 
   std::string id = next_popup_id();
   SecWin* sw = build_popup_window(id, view);
   WebKitWebView* popup_view = sw->webview;
+  if (own) {
+    // Its first blank page belongs to the opener's document, origin included.
+    g_object_set_data_full(G_OBJECT(popup_view), "ovalis-committed-origin",
+                           g_strdup(opener_origin.c_str()), g_free);
+    g_object_set_data_full(G_OBJECT(popup_view), "ovalis-opener-origin",
+                           g_strdup(opener_origin.c_str()), g_free);
+  } else {
+    mark_bridgeless(popup_view);
+  }
   g_timeout_add_full(G_PRIORITY_DEFAULT, kPopupTokenDelayMs, on_popup_token_due,
                      g_strdup(id.c_str()), g_free);
-  popup_ask(id, winid, uri, "window", [id, uri, web](const std::string& verdict) {
-    settle_in_window(id, uri, web, verdict);
-  });
+  popup_ask(id, winid, uri, "window", fallback == "deny" ? "deny" : "window", !own,
+            [id, uri, web](const std::string& verdict) {
+              settle_in_window(id, uri, web, verdict);
+            });
   // An answer given at once may already have closed the window.
   SecWin* now = secwin_for(id);
   return now && now->webview == popup_view ? GTK_WIDGET(popup_view) : nullptr;

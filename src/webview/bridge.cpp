@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "core/gobj.h"
 #include "core/wire.h"
@@ -52,6 +53,29 @@ static const char kShimBody[] = R"JS(
     (ok ? p.resolve : p.reject)(v);
   };
   setTimeout(function () { giveUp = true; window.__ovalisFlush(); }, 1500);
+  // The key this document's proxied media addresses carry: the proxy serves
+  // an address only for the document that made it, never for a frame that
+  // the page embeds.
+  var kb = new Uint8Array(16);
+  crypto.getRandomValues(kb);
+  Object.defineProperty(window, '__OVALIS_PKEY', {
+    value: Array.from(kb, function (b) { return (b + 256).toString(16).slice(1); }).join('')
+  });
+  // Windows this document opens itself may have the bridge; windows that
+  // an embedded frame opens may not. Seq 0 marks such notes, never a call.
+  function note(word) {
+    if (window.__OVALIS_TOK) window.webkit.messageHandlers.ovalis.postMessage(window.__OVALIS_TOK + '|0:' + word);
+  }
+  var realOpen = window.open;
+  window.open = function () {
+    note('open');
+    try { return realOpen.apply(window, arguments); } finally { note('opened'); }
+  };
+  window.addEventListener('click', function (e) {
+    if (e.defaultPrevented || !e.target || !e.target.closest) return;
+    var a = e.target.closest('a[target],area[target]');
+    if (a && !/^_(self|parent|top)$/i.test(a.target)) note('open');
+  });
 })();
 )JS";
 
@@ -75,20 +99,104 @@ void eval_in(std::string_view window_id, const std::string& script) {
                                       nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
+namespace {
+
+// Media-proxy keys of live documents, to their token.
+std::unordered_map<std::string, std::string> g_proxy_keys;
+// Calls that went out untokened, per window, from a document that had no
+// token yet; they are answered only while the window still has none.
+std::map<std::string, std::unordered_set<uint64_t>, std::less<>> g_untokened_pending;
+
+// A document that never gets its answers cannot grow this without bound.
+constexpr size_t kMaxPendingPerDocument = 65536;
+// How long a document's "I am opening a window" note stays good.
+constexpr gint64 kOpenMarkUs = 1000 * 1000;
+
+uint64_t seq_value(std::string_view seq) {
+  uint64_t v = 0;
+  for (char c : seq) v = v * 10 + uint64_t(c - '0');
+  return v;
+}
+
+void drop_token(const std::string& token) {
+  auto it = g_call_tokens.find(token);
+  if (it == g_call_tokens.end()) return;
+  if (!it->second.proxy_key.empty()) g_proxy_keys.erase(it->second.proxy_key);
+  g_call_tokens.erase(it);
+}
+
+}  // namespace
+
 void forget_window_token(std::string_view window_id) {
+  g_untokened_pending.erase(std::string(window_id));
   auto it = g_win_token.find(window_id);
   if (it == g_win_token.end()) return;
-  g_call_tokens.erase(it->second);
+  drop_token(it->second);
   g_win_token.erase(it);
 }
+
+void mark_bridgeless(WebKitWebView* view) {
+  g_object_set_data(G_OBJECT(view), "ovalis-no-bridge", GINT_TO_POINTER(1));
+}
+
+bool is_bridgeless(WebKitWebView* view) {
+  return view && g_object_get_data(G_OBJECT(view), "ovalis-no-bridge");
+}
+
+std::string committed_origin(WebKitWebView* view) {
+  auto* o = view ? static_cast<const char*>(g_object_get_data(G_OBJECT(view), "ovalis-committed-origin"))
+                 : nullptr;
+  return o ? o : "null";
+}
+
+bool take_open_mark(WebKitWebView* opener, std::string* origin) {
+  if (!opener || is_bridgeless(opener)) return false;
+  auto wt = g_win_token.find(ovalis_winid_for_wv(opener));
+  if (wt == g_win_token.end()) return false;
+  auto it = g_call_tokens.find(wt->second);
+  if (it == g_call_tokens.end() || it->second.open_mark_until <= g_get_monotonic_time())
+    return false;
+  it->second.open_mark_until = 0;
+  if (origin) *origin = it->second.origin;
+  return true;
+}
+
+bool proxy_key_origin(std::string_view key, std::string* origin) {
+  auto k = g_proxy_keys.find(std::string(key));
+  if (k == g_proxy_keys.end()) return false;
+  auto it = g_call_tokens.find(k->second);
+  if (it == g_call_tokens.end()) return false;
+  if (origin) *origin = it->second.origin;
+  return true;
+}
+
+void share_popup_ucm(WebKitWebView* popup) {
+  WebKitUserContentManager* own = webkit_web_view_get_user_content_manager(popup);
+  if (!own || g_object_get_data(G_OBJECT(popup), "ovalis-own-ucm")) return;
+  ++g_shared_ucms[own];
+  g_object_set_data_full(G_OBJECT(popup), "ovalis-own-ucm", g_object_ref(own), g_object_unref);
+}
+
+namespace {
+void unshare(WebKitUserContentManager* ucm) {
+  auto share = g_shared_ucms.find(ucm);
+  if (share != g_shared_ucms.end() && --share->second <= 0) g_shared_ucms.erase(share);
+}
+}  // namespace
 
 void webview_window_gone(const std::string& id, GtkWidget*) {
   forget_window_token(id);
   SecWin* sw = secwin_for(id);
+  if (sw && sw->webview) {
+    if (auto* own = static_cast<WebKitUserContentManager*>(
+            g_object_get_data(G_OBJECT(sw->webview), "ovalis-own-ucm"))) {
+      unshare(own);
+      g_object_set_data(G_OBJECT(sw->webview), "ovalis-own-ucm", nullptr);
+    }
+  }
   if (!sw || !sw->shared_ucm) return;
   WebKitUserContentManager* ucm = sw->shared_ucm;
-  auto share = g_shared_ucms.find(ucm);
-  if (share != g_shared_ucms.end() && --share->second <= 0) g_shared_ucms.erase(share);
+  unshare(ucm);
   GObj<WebKitUserContentManager> release(ucm);  // the record's share
   sw->shared_ucm = nullptr;
 }
@@ -112,20 +220,62 @@ std::string origin_from_uri(const char* uri) {
   return out;
 }
 
-void assign_call_token(WebKitWebView* view, const std::string& window_id) {
+namespace {
+
+// The token script's value is the document's proxy key; it belongs to the
+// token only while that token is still the window's.
+void on_token_delivered(GObject* source, GAsyncResult* res, gpointer data) {
+  GChars token(static_cast<char*>(data));
+  GError* raw = nullptr;
+  JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &raw);
+  GErr err(raw);
+  if (!v) return;
+  GObj<JSCValue> value(v);
+  if (!jsc_value_is_string(v)) return;
+  GChars key(jsc_value_to_string(v));
+  auto it = g_call_tokens.find(token.get());
+  if (!key || std::strlen(key.get()) != 32 || it == g_call_tokens.end()) return;
+  for (const char* p = key.get(); *p; ++p)
+    if (!g_ascii_isxdigit(*p)) return;
+  if (!it->second.proxy_key.empty() || g_proxy_keys.count(key.get())) return;
+  it->second.proxy_key = key.get();
+  g_proxy_keys.emplace(key.get(), token.get());
+}
+
+}  // namespace
+
+void assign_call_token(WebKitWebView* view, const std::string& window_id,
+                       const std::string& origin) {
   forget_window_token(window_id);
+  if (is_bridgeless(view)) return;
   GChars tok(g_uuid_string_random());
   if (!tok || !*tok) return;
   std::string token = tok.get();
-  g_call_tokens[token] = CallToken{window_id, origin_from_uri(webkit_web_view_get_uri(view))};
+  g_call_tokens[token] = CallToken{window_id, origin, {}, {}, 0};
   g_win_token[window_id] = token;
   std::string js = "window.__OVALIS_TOK=";
   json_escape_to(js, token);
   js += ";window.__OVALIS_WIN=";
   json_escape_to(js, window_id);
-  js += ";window.__ovalisFlush&&window.__ovalisFlush()";
+  js += ";window.__ovalisFlush&&window.__ovalisFlush();window.__OVALIS_PKEY||null";
   webkit_web_view_evaluate_javascript(view, js.data(), static_cast<gssize>(js.size()), nullptr,
-                                      nullptr, nullptr, nullptr, nullptr);
+                                      nullptr, nullptr, on_token_delivered,
+                                      g_strdup(token.c_str()));
+}
+
+void assign_call_token(WebKitWebView* view, const std::string& window_id) {
+  // Called when a load commits: the view's address is now the document's own.
+  const char* uri = webkit_web_view_get_uri(view);
+  std::string origin = origin_from_uri(uri);
+  // A popup's first blank page is its opener's document's, origin included;
+  // any later blank page may have been made by anyone, so it gets "null".
+  if (auto* inherited = static_cast<char*>(g_object_steal_data(G_OBJECT(view), "ovalis-opener-origin"))) {
+    if (!uri || !*uri || std::strcmp(uri, "about:blank") == 0) origin = inherited;
+    g_free(inherited);
+  }
+  g_object_set_data_full(G_OBJECT(view), "ovalis-committed-origin", g_strdup(origin.c_str()),
+                         g_free);
+  assign_call_token(view, window_id, origin);
 }
 
 bool parse_posted_call(std::string_view msg, PostedCall& out) {
@@ -158,8 +308,18 @@ void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult
   if (!pc.token.empty()) {
     auto it = g_call_tokens.find(pc.token);
     if (it == g_call_tokens.end()) return;
+    if (pc.seq == "0") {
+      // A note from the document itself, not a call.
+      if (pc.payload == "open")
+        it->second.open_mark_until = g_get_monotonic_time() + kOpenMarkUs;
+      else if (pc.payload == "opened")
+        it->second.open_mark_until = 0;
+      return;
+    }
     win = it->second.window_id;
     origin = it->second.origin;
+    if (it->second.pending.size() < kMaxPendingPerDocument)
+      it->second.pending.insert(seq_value(pc.seq));
   } else {
     if (g_shared_ucms.count(manager)) {
       debug_note("ovalis: dropped an untokened call on a shared content manager\n");
@@ -169,9 +329,13 @@ void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult
       debug_note("ovalis: dropped an untokened call from a tokened window (a subframe)\n");
       return;
     }
+    if (pc.seq == "0") return;
     win = bound_id;
     WebKitWebView* v = wv_for(win);
-    origin = origin_from_uri(v ? webkit_web_view_get_uri(v) : nullptr);
+    if (is_bridgeless(v)) return;
+    origin = committed_origin(v);
+    auto& pend = g_untokened_pending[win];
+    if (pend.size() < kMaxPendingPerDocument) pend.insert(seq_value(pc.seq));
   }
 
   std::string line;
@@ -211,10 +375,30 @@ void reply_to_call(std::string_view call_id, long error, std::string_view json) 
   if (seq.empty()) return;
   for (char c : seq)
     if (c < '0' || c > '9') return;
+  // Only the document that made the call hears its answer: an answer for a
+  // document that has gone, or for a call nobody made, is dropped.
+  if (seq.size() > 15) return;
+  uint64_t n = seq_value(seq);
+  std::string guard;
+  auto wt = g_win_token.find(win);
+  if (wt != g_win_token.end()) {
+    auto it = g_call_tokens.find(wt->second);
+    if (it == g_call_tokens.end() || it->second.pending.erase(n) == 0) return;
+    // The window may already show a newer document that the engine has not
+    // reported yet; the answer then finds a different token there.
+    guard = "window.__OVALIS_TOK===";
+    json_escape_to(guard, wt->second);
+    guard += "&&";
+  } else {
+    auto up = g_untokened_pending.find(win);
+    if (up == g_untokened_pending.end() || up->second.erase(n) == 0) return;
+    guard = "window.__OVALIS_TOK===undefined&&";
+  }
   // A leading zero would make the number a legacy octal literal in page script.
   while (seq.size() > 1 && seq[0] == '0') seq.remove_prefix(1);
   std::string js;
-  js.reserve(json.size() + 48);
+  js.reserve(json.size() + guard.size() + 48);
+  js += guard;
   js += "window.__ovalisResolve(";
   js += seq;
   js += error == 0 ? ",true," : ",false,";

@@ -106,15 +106,18 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   GObj<WebKitWebsitePolicies> policies(
       webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
 
+  // Under automation every view is one the driver may see and drive.
+  gboolean automated = automation_on() ? TRUE : FALSE;
   GtkWidget* w;
   if (related_view) {
     w = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", ucm.get(),
                                 "settings", settings.get(), "website-policies", policies.get(),
+                                "is-controlled-by-automation", automated,
                                 "related-view", related_view, nullptr));
   } else {
     w = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", ucm.get(),
                                 "settings", settings.get(), "website-policies", policies.get(),
-                                nullptr));
+                                "is-controlled-by-automation", automated, nullptr));
   }
   WebKitWebView* view = WEBKIT_WEB_VIEW(w);
 
@@ -122,6 +125,7 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   g_signal_connect(view, "context-menu", G_CALLBACK(on_context_menu), nullptr);
   gtk_widget_add_events(w, GDK_BUTTON_PRESS_MASK);
   connect_drop_handlers(view);
+  automation_watch_view(view, related_view != nullptr);
   if (debug_mode() != 0) {
     gtk_widget_add_events(w, GDK_KEY_PRESS_MASK);
     g_signal_connect(view, "key-press-event", G_CALLBACK(on_debug_key), nullptr);

@@ -46,6 +46,49 @@ TEST(Help, BothFormsTheEnvironmentAndStatusZero) {
   EXPECT_NE(two.find("status=1"), std::string::npos) << two;
 }
 
+// The text of the first fenced block of a language in a markdown file.
+std::string fenced(const std::string& doc, const std::string& lang) {
+  size_t at = doc.find("```" + lang + "\n");
+  if (at == std::string::npos) return "";
+  at += 4 + lang.size();
+  return doc.substr(at, doc.find("```", at) - at);
+}
+
+// The walkthrough's whole application, page and Python backend, exactly as
+// printed, run against the real launcher. A driver script injected into the
+// page adds two notes that need escaping and quits once the page has seen
+// both come back as they were written; anything else hangs until the
+// time-out and fails.
+TEST(FirstBackend, TheWalkthroughApplicationRunsAsPrinted) {
+  std::string doc = read_text(source_file("docs/first-backend.md"));
+  std::string page = fenced(doc, "html"), code = fenced(doc, "python");
+  ASSERT_FALSE(page.empty());
+  ASSERT_FALSE(code.empty());
+  std::string dir = sh("mktemp -d | tr -d '\\n'");
+  std::ofstream(dir + "/index.html") << page;
+  std::ofstream(dir + "/notes.py") << code;
+  std::ofstream(dir + "/drive.js") << R"JS(
+addEventListener('load', () => {
+  const first = 'tab\there "quoted" </script> \\ caf\u00e9', second = 'line\nbreak';
+  ovalis.api.on('notes-changed', (d) => {
+    if (d.notes.length !== 2) return;
+    if (d.notes[0] !== first || d.notes[1] !== second) return;
+    Promise.all([ovalis.win.getState(), ovalis.api.call('notes.list'),
+                 ovalis.api.call('no.such').catch((e) => e.message)])
+      .then(([state, list, refused]) => {
+        if (typeof state.chrome === 'object' && list.length === 2 && /no such method/.test(refused))
+          ovalis.api.call('quit');
+      });
+  });
+  ovalis.api.call('notes.add', { text: first }).then(() => ovalis.api.call('notes.add', { text: second }));
+});
+)JS";
+  std::string out = sh("cd " + dir + " && OVALIS_LAUNCHER=" + launcher_bin() +
+                       " OVALIS_INJECT=\"$(cat drive.js)\" timeout 60 python3 notes.py index.html "
+                       ">/dev/null 2>&1; echo \"status=$?\"; rm -rf " + dir);
+  EXPECT_EQ(out, "status=0\n");
+}
+
 // A page call the backend answers with a dialog of its own choosing.
 std::string dialog_result(Backend& b, const std::string& dlg) {
   b.send("EVAL " + wire_escape(

@@ -235,7 +235,16 @@ class Player {
     if (const Json* ev = s_.get("events"))
       for (auto& kw : strings(*ev))
         b_.on(kw, [this, kw](std::string_view rest) { events_.push_back({kw, std::string(rest)}); });
-    b_.on_open = [this](const Json& r) { opens_.push_back(r); };
+    if (const Json* t = s_.get("trust")) {
+      if (t->is_string() && t->str() == "all") b_.trust_all_origins();
+      else for (auto& p : strings(*t)) b_.trust_origin(p);
+    }
+    if (s_.bool_or("open_socket")) {
+      open_path_ = dir_ + "/open.sock";
+      std::string err;
+      if (!b_.listen_for_open(open_path_, [this](const Json& r) { opens_.push_back(r); }, &err))
+        throw Failure{"listen_for_open: " + err};
+    }
     ovalis::LaunchOptions o;
     o.launcher = launcher_;
     o.page = page_;
@@ -243,9 +252,6 @@ class Player {
     o.title = launch.str_or("title", "conformance");
     o.width = int(launch.num_or("width", 640));
     o.height = int(launch.num_or("height", 480));
-    // A fixed socket stays open for open requests after the launcher has
-    // connected to it.
-    if (s_.bool_or("open_socket")) o.socket = open_path_ = dir_ + "/app.sock";
     if (const Json* env = launch.get("env"); env && env->is_object())
       for (auto& [k, v] : env->obj()) o.env.emplace_back(k, v.is_string() ? v.str() : ovalis::json_dump(v));
     std::string err;

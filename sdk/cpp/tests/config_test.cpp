@@ -77,7 +77,8 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
                         "https://cam.example": ["media.camera", "media.microphone"]},
             "media": ["camera", "microphone"]},
     "downloads": "ask", "popups": "window",
-    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]}
+    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]},
+    "automation": true
   })";
   g_file_set_contents(dir.file("ovalis.json").c_str(), text, -1, nullptr);
   std::string err;
@@ -105,6 +106,7 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
   EXPECT_EQ(env["OVALIS_DEFER_SHOW"], "1");
   EXPECT_EQ(env["OVALIS_DOWNLOADS"], "ask");
   EXPECT_EQ(env["OVALIS_POPUPS"], "window");
+  EXPECT_EQ(env["OVALIS_AUTOMATION"], "1");
   EXPECT_EQ(env["OVALIS_MEDIA"], "camera,microphone");
   EXPECT_EQ(env["OVALIS_MEDIA_ORIGINS"],
             "proxy http://127.0.0.1:*\ncamera https://cam.example\nmicrophone https://cam.example");
@@ -150,3 +152,19 @@ TEST(AppConfig, OriginGlob) {
 }
 
 }  // namespace
+
+// Page calls reach handlers only from the application's own pages and the
+// origins it trusts; trusting everything takes one explicit call.
+TEST(SdkOrigins, OnlyTrustedOriginsMayCall) {
+  ovalis::Backend b;
+  EXPECT_TRUE(b.origin_trusted("file://"));
+  EXPECT_FALSE(b.origin_trusted("null"));
+  EXPECT_FALSE(b.origin_trusted("http://127.0.0.1:8080"));
+  EXPECT_FALSE(b.origin_trusted(""));
+  b.trust_origin("http://127.0.0.1:*");
+  EXPECT_TRUE(b.origin_trusted("http://127.0.0.1:8080"));
+  EXPECT_FALSE(b.origin_trusted("http://127.0.0.1.evil.example"));
+  EXPECT_FALSE(b.origin_trusted("https://127.0.0.1:8080"));
+  b.trust_all_origins();
+  EXPECT_TRUE(b.origin_trusted("https://anything.example"));
+}

@@ -2,9 +2,15 @@
     // URL helpers
     // ------------------------------------------------------------------
 
-    // Address of a remote http(s) resource through the launcher's media proxy.
+    // Address of a remote http(s) resource through the launcher's media proxy:
+    // its loopback HTTP address when the launcher gave one (media elements
+    // play only from http), else the "ovalis-media" scheme. The document's
+    // key tells the proxy that this page made the address.
     function proxyURL(url) {
-      return 'ovalis-media://proxy/?u=' + encodeURIComponent(String(url));
+      const base = typeof window.__OVALIS_MEDIA_BASE === 'string' ? window.__OVALIS_MEDIA_BASE
+        : 'ovalis-media://proxy/';
+      const key = window.__OVALIS_PKEY ? 'k=' + window.__OVALIS_PKEY + '&' : '';
+      return base + '?' + key + 'u=' + encodeURIComponent(String(url));
     }
 
     // Volume of an absolute macOS path: "/Volumes/X", "/Network/X",

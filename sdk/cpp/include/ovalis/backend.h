@@ -148,6 +148,21 @@ class Backend {
 
   // ---- page calls -------------------------------------------------------
   void handle(std::string method, CallHandler fn);
+  // Who may call. The launcher reports each call's origin truthfully (the
+  // origin of the document that made it), but a followed link or a popup
+  // can put a page from anywhere in a window. So page calls reach handlers
+  // only from trusted origins: the application's own pages (file://, and
+  // the origin of a page given as an http(s) URL), the patterns given here
+  // ("*" matches any run of characters, e.g. "http://127.0.0.1:*"), and,
+  // for applications started from ovalis.json, the origins it grants
+  // "calls". Any other origin's call is rejected with
+  // {"message":"origin <origin> may not call the backend"} and a diagnostic
+  // on standard error, and never reaches a handler.
+  void trust_origin(std::string pattern);
+  // Trusts every origin: only for applications whose windows never show
+  // anything but their own pages.
+  void trust_all_origins() { trust_all_ = true; }
+  bool origin_trusted(std::string_view origin) const;
   // Events the pages may listen to, for the capability probe.
   void declare_events(std::initializer_list<const char*> names);
   // Delivers {event, data} to the page of a window ("main" or an id).
@@ -279,6 +294,9 @@ class Backend {
   std::map<std::string, std::vector<LineHandler>, std::less<>> line_handlers_;
   std::map<std::string, CallHandler, std::less<>> call_handlers_;
   std::set<std::string, std::less<>> events_;
+  std::vector<std::string> trusted_;  // patterns, and the page's own origin
+  bool trust_all_ = false;
+  std::set<std::string, std::less<>> refused_origins_;  // each told once
   bool quit_sent_ = false;
 
   bool accept_one();
