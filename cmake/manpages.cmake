@@ -3,14 +3,16 @@
 # the build goes on without them.
 find_program(OVALIS_HELP2MAN help2man)
 
-# ovalis_manpage(<target> <page name> "<one-line summary>" [component])
+# ovalis_manpage(<target> <page name> "<one-line summary>" [SUBCOMMAND <word>])
+# The page of "<program> <word>" comes from "<program> <word> --help".
 function(ovalis_manpage target page summary)
+  cmake_parse_arguments(MAN "" "SUBCOMMAND" "" ${ARGN})
   if(NOT OVALIS_HELP2MAN)
     return()
   endif()
   set(out ${CMAKE_BINARY_DIR}/man/${page}.1)
   set(include ${CMAKE_SOURCE_DIR}/man/${page}.h2m)
-  set(include_arg)
+  set(include_arg -)
   set(deps ${target} ${CMAKE_SOURCE_DIR}/scripts/make-manpage)
   if(EXISTS ${include})
     set(include_arg ${include})
@@ -18,10 +20,11 @@ function(ovalis_manpage target page summary)
   endif()
   add_custom_command(OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-manpage ${out} $<TARGET_FILE:${target}> ${summary} ${include_arg}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-manpage ${out} $<TARGET_FILE:${target}> ${summary}
+            ${include_arg} ${MAN_SUBCOMMAND}
     DEPENDS ${deps}
     COMMENT "Manual page ${page}(1)"
     VERBATIM)
   add_custom_target(man_${page} ALL DEPENDS ${out})
-  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 ${ARGN})
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
