@@ -3,6 +3,9 @@
 # the build goes on without them.
 find_program(OVALIS_HELP2MAN help2man)
 
+# Everything the packages hold, so packaging builds no test.
+add_custom_target(packaged)
+
 # ovalis_manpage(<target> <page name> "<one-line summary>" [SUBCOMMAND <word>])
 # The page of "<program> <word>" comes from "<program> <word> --help".
 function(ovalis_manpage target page summary)
@@ -26,5 +29,6 @@ function(ovalis_manpage target page summary)
     COMMENT "Manual page ${page}(1)"
     VERBATIM)
   add_custom_target(man_${page} ALL DEPENDS ${out})
+  add_dependencies(packaged man_${page})
   install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()

@@ -19,13 +19,16 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 echo "== packages and lintian"
 "$here/scripts/make-deb" "$build"
-debs=("$build"/deb/*.deb)
+debs=()
+for p in "$build"/deb/*.deb; do [[ $p == *-dbgsym_* ]] || debs+=("$p"); done
 for want in ovalis-launcher libovalis-backend-dev ovalis-demo; do
   ls "$build"/deb/${want}_*.deb >/dev/null 2>&1 || fail "no $want package"
 done
-ls "$build"/deb/ovalis-launcher-dbgsym_*.ddeb >/dev/null 2>&1 || fail "no debug symbols package"
+for want in python3-ovalis node-ovalis-backend ovalis-launcher-dbgsym ovalis-demo-dbgsym; do
+  ls "$build"/deb/${want}_*.deb >/dev/null 2>&1 || fail "no $want package"
+done
 mkdir "$work/first"
-cp "$build"/deb/*.deb "$build"/deb/*.ddeb "$work/first/"
+cp "$build"/deb/*.deb "$work/first/"
 
 echo "== a second packaging of the same tree gives the same bytes"
 "$here/scripts/make-deb" "$build" >/dev/null
