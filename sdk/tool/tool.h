@@ -49,8 +49,10 @@ std::string self_exe();
 // else the installed places.
 std::string launcher_path();
 std::string data_dir();
+// The JavaScript library (package ovalis-backend) that new applications link.
+std::string node_library();
 // Variables that let a backend find the libraries of this tree or
-// installation (PKG_CONFIG_PATH, PYTHONPATH, NODE_PATH, OVALIS_LAUNCHER).
+// installation (PKG_CONFIG_PATH, PYTHONPATH, OVALIS_LAUNCHER).
 Env sdk_env();
 
 // Reads ovalis.json from dir (empty: current folder); prints the error.
