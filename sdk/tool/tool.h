@@ -30,6 +30,7 @@ int cmd_dev(const Args& args);
 int cmd_run(const Args& args);
 int cmd_check(const Args& args);
 int cmd_package(const Args& args);
+int cmd_test(const Args& args);
 // The launcher stand-in that `ovalis dev` puts between backend and launcher.
 int dev_shim(int argc, char** argv);
 
@@ -40,6 +41,7 @@ extern const char* const kHelpDev;
 extern const char* const kHelpRun;
 extern const char* const kHelpCheck;
 extern const char* const kHelpPackage;
+extern const char* const kHelpTest;
 
 // Folder of this executable.
 std::string exe_dir();
