@@ -259,6 +259,8 @@ GtkWidget* on_create_webview(WebKitWebView* view, WebKitNavigationAction* action
     // Its first blank page belongs to the opener's document, origin included.
     g_object_set_data_full(G_OBJECT(popup_view), "ovalis-committed-origin",
                            g_strdup(opener_origin.c_str()), g_free);
+    g_object_set_data_full(G_OBJECT(popup_view), "ovalis-opener-origin",
+                           g_strdup(opener_origin.c_str()), g_free);
   } else {
     mark_bridgeless(popup_view);
   }

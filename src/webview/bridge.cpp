@@ -265,7 +265,14 @@ void assign_call_token(WebKitWebView* view, const std::string& window_id,
 
 void assign_call_token(WebKitWebView* view, const std::string& window_id) {
   // Called when a load commits: the view's address is now the document's own.
-  std::string origin = origin_from_uri(webkit_web_view_get_uri(view));
+  const char* uri = webkit_web_view_get_uri(view);
+  std::string origin = origin_from_uri(uri);
+  // A popup's first blank page is its opener's document's, origin included;
+  // any later blank page may have been made by anyone, so it gets "null".
+  if (auto* inherited = static_cast<char*>(g_object_steal_data(G_OBJECT(view), "ovalis-opener-origin"))) {
+    if (!uri || !*uri || std::strcmp(uri, "about:blank") == 0) origin = inherited;
+    g_free(inherited);
+  }
   g_object_set_data_full(G_OBJECT(view), "ovalis-committed-origin", g_strdup(origin.c_str()),
                          g_free);
   assign_call_token(view, window_id, origin);

@@ -77,7 +77,8 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
                         "https://cam.example": ["media.camera", "media.microphone"]},
             "media": ["camera", "microphone"]},
     "downloads": "ask", "popups": "window",
-    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]}
+    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]},
+    "automation": true
   })";
   g_file_set_contents(dir.file("ovalis.json").c_str(), text, -1, nullptr);
   std::string err;
@@ -105,6 +106,7 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
   EXPECT_EQ(env["OVALIS_DEFER_SHOW"], "1");
   EXPECT_EQ(env["OVALIS_DOWNLOADS"], "ask");
   EXPECT_EQ(env["OVALIS_POPUPS"], "window");
+  EXPECT_EQ(env["OVALIS_AUTOMATION"], "1");
   EXPECT_EQ(env["OVALIS_MEDIA"], "camera,microphone");
   EXPECT_EQ(env["OVALIS_MEDIA_ORIGINS"],
             "proxy http://127.0.0.1:*\ncamera https://cam.example\nmicrophone https://cam.example");
