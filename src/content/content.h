@@ -50,6 +50,10 @@ std::optional<std::string> test_autodlg_chooser(std::string_view op);
 
 // The user's downloads folder (not created here).
 std::string downloads_dir();
+// Makes the downloads folder (mode 0755, with its parents) when it is
+// missing, as the first download or a save dialog opened there needs it.
+// False, with the reason in *error, when it cannot be made.
+bool make_downloads_dir(std::string* error = nullptr);
 // Connects the default web context's downloads (once, at start-up).
 void downloads_install();
 

@@ -32,7 +32,7 @@ std::string file_chooser(const std::string& op, const std::vector<std::string>& 
   if (op == "openmulti") gtk_file_chooser_set_select_multiple(fc, TRUE);
   if (op == "save") {
     gtk_file_chooser_set_do_overwrite_confirmation(fc, TRUE);
-    if (tab_field(f, 3) == "downloads")
+    if (tab_field(f, 3) == "downloads" && make_downloads_dir())
       gtk_file_chooser_set_current_folder(fc, downloads_dir().c_str());
     if (std::string name = tab_field(f, 2); !name.empty())
       gtk_file_chooser_set_current_name(fc, name.c_str());
