@@ -10,6 +10,8 @@
 // is read from the upstream until the page has taken the previous chunk, so
 // a page that stops reading stops the upstream too, and a page that goes
 // away closes it.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/random.h>
 
 #include <cstdio>
@@ -328,7 +330,10 @@ gboolean on_incoming(GSocketService*, GSocketConnection* conn, GObject*, gpointe
                                     G_PRIORITY_DEFAULT, nullptr, on_final_write, r);
     return TRUE;
   }
-  g_socket_set_timeout(g_socket_connection_get_socket(conn), kHeadTimeout);
+  GSocket* sock = g_socket_connection_get_socket(conn);
+  g_socket_set_timeout(sock, kHeadTimeout);
+  // The head and each chunk go out as soon as they are written.
+  g_socket_set_option(sock, IPPROTO_TCP, TCP_NODELAY, 1, nullptr);
   read_head(r);
   return TRUE;
 }
