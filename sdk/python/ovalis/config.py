@@ -48,7 +48,7 @@ class AppConfig:
     popups: str = ""
     mime_types: list[str] = field(default_factory=list)
     schemes: list[str] = field(default_factory=list)
-    automation: bool = False  # a WebDriver session may drive the application
+    automation: bool = False  # WebKitWebDriver may drive the application
 
     def page_is_url(self) -> bool:
         return _is_url(self.page)
