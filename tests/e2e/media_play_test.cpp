@@ -192,7 +192,7 @@ TEST_F(MediaPlay, AnElementOnTheSchemeFailsCleanly) {
                    " setTimeout(() => res('timeout'), 6000); })";
   EXPECT_EQ(page->page_eval(js, "main", 10000), "4");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(page->stderr_text().find("CRITICAL"), std::string::npos) << page->stderr_text();
+  EXPECT_EQ(page->stderr_text().find("GIO-CRITICAL"), std::string::npos) << page->stderr_text();
   EXPECT_TRUE(page->running());
 }
 
