@@ -1,15 +1,15 @@
 // The media proxy on a loopback HTTP port. The engine hands media element
-// addresses straight to its media player, which loads only http(s), blob
-// and file addresses: an "ovalis-media" address fails there before any
-// request is made. So the same proxy is served here too, on 127.0.0.1,
-// under a path secret to this run (other local processes cannot use it),
-// with the same trust decision; the page's ovalis.proxyURL gives this
-// address. Media players ask for byte ranges, so
-// ranges are passed upstream, or answered by skipping through a body that
-// the upstream sends whole. Bodies are relayed one chunk at a time: nothing
-// is read from the upstream until the page has taken the previous chunk, so
-// a page that stops reading stops the upstream too, and a page that goes
-// away closes it.
+// addresses to its media player, which loads only http(s), blob and file
+// addresses: on an "ovalis-media" address it gives up with a format error
+// (after one small request to sniff the type), whatever the scheme's
+// registration or answer. So the same proxy is served here too, on
+// 127.0.0.1, under a path secret to this run (other local processes cannot
+// use it), with the same trust decision; ovalis.proxyURL gives this
+// address. Media players ask for byte ranges, so ranges are passed
+// upstream, or answered by skipping through a body that the upstream sends
+// whole. Bodies are relayed with at most two chunks in hand, one being read
+// while the other is written: a page that stops reading stops the upstream
+// too, and a page that goes away closes it.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/random.h>
