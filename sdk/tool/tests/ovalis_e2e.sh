@@ -12,6 +12,7 @@
 # Usage: ovalis_e2e.sh <build-dir> <cpp|python|node>
 set -eu
 build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../../.." && pwd)
 lang=$2
 PATH="$build:$PATH"
 export PATH
@@ -101,7 +102,11 @@ sh "$app/test/smoke.sh" >"$tmp/smoke.log" 2>&1 || fail "the project's own test f
 # The application's own backend refuses the malformed file the same way.
 case $lang in
   cpp) backend_cmd="$app/build/app-backend" ;;
-  python) backend_cmd="python3 $app/backend/main.py" ;;
+  python)
+    backend_cmd="python3 $app/backend/main.py"
+    PYTHONPATH="$src/sdk/python"
+    export PYTHONPATH
+    ;;
   node) backend_cmd="node $app/backend/main.mjs" ;;
 esac
 st=0
