@@ -23,6 +23,12 @@ wheel: build
 	cmake --build $(BUILD) --target python_wheel
 	@ls -1 $(BUILD)/python/dist/*.whl
 
+# make page-api-doc - rewrite docs/page-api.md from the page API's declarations
+.PHONY: page-api-doc
+page-api-doc: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target ovalis_app
+	scripts/page-api-doc $(BUILD)/generated/client_js.js src/webview/ovalis.d.ts docs/page-api.md
+
 deps:
 	@scripts/install-deps
 
@@ -100,7 +106,7 @@ fuzz: deps
 # build/bench.json, build/media_bench.json and build/sdk_bench.json.
 bench: build
 	scripts/test-session $(BUILD)/bench/bench_main --rounds $(or $(ROUNDS),5) --json $(BUILD)/bench.json
-	scripts/test-session $(BUILD)/bench/media_bench --rounds $(or $(ROUNDS),3) --json $(BUILD)/media_bench.json
+	scripts/test-session --pipewire $(BUILD)/bench/media_bench --rounds $(or $(ROUNDS),3) --json $(BUILD)/media_bench.json
 	$(BUILD)/bench/sampler_bench
 	scripts/test-session node bench/sdk_bench.mjs --launcher $(BUILD)/launcher --cpp $(BUILD)/bench/sdk_bench_cpp \
 	  --rounds $(or $(ROUNDS),3) --json $(BUILD)/sdk_bench.json

@@ -159,7 +159,7 @@ int cmd_new(const Args& args) {
     files.emplace_back("backend/main.py", kTplPythonMain, 0755);
   } else {
     files.emplace_back("ovalis.json", kTplNodeJson, 0644);
-    files.emplace_back("backend/main.mjs", kTplNodeMain, 0755);
+    files.emplace_back("backend/main.mjs", kTplNodeMain, 0644);
     files.emplace_back("package.json", kTplNodePackage, 0644);
   }
   for (auto& [rel, text, mode] : files) {

@@ -41,7 +41,8 @@ void do_dlg(std::string_view rest);
 // Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set:
 // "cancel" cancels it, any other value says OK; a "text:<text>" word is
 // typed into a prompt first (an entry kept as "ovalis-entry" on the dialog).
-void test_autodlg_arm();
+// Given the dialog, it answers that one; otherwise the first modal one.
+void test_autodlg_arm(GtkWidget* dialog = nullptr);
 // With OVALIS_TEST_AUTODLG set, the answer of a backend file chooser op
 // ("open", "openmulti", "dir", "save") without showing it: the "path:"
 // words (an array for "openmulti"), or null when cancelled or none is

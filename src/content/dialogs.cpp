@@ -92,7 +92,7 @@ std::string message_box(bool confirm, const std::vector<std::string>& f) {
     gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 4), "Cancel").c_str(), kCancel);
   gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 3), "OK").c_str(), kOk);
   gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
-  test_autodlg_arm();
+  test_autodlg_arm(d);
   int resp = run_front(d);
   gtk_widget_destroy(d);
   if (!confirm) return "true";
@@ -118,7 +118,7 @@ std::string prompt_box(const std::vector<std::string>& f) {
   gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
   g_object_set_data(G_OBJECT(d), "ovalis-entry", entry);
   gtk_widget_show_all(d);
-  test_autodlg_arm();
+  test_autodlg_arm(d);
   int resp = run_front(d);
   std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
   gtk_widget_destroy(d);

@@ -118,7 +118,11 @@ std::string media_proxy_target(const char* uri) {
 }
 
 SoupSession* media_proxy_session() {
-  if (!g_media_session) g_media_session = soup_session_new();
+  // A media element holds a connection per range it reads and opens the
+  // next before the last has closed; the default of two per host would
+  // queue a seek behind them.
+  if (!g_media_session)
+    g_media_session = soup_session_new_with_options("max-conns-per-host", 16, "max-conns", 64, nullptr);
   return g_media_session;
 }
 

@@ -125,7 +125,11 @@ export function menubar(window, menus) {
   if (out[0] === 'MENUBEGIN' && window === 'main') out[0] = 'MENUBEGIN@main';
   for (const m of menus) {
     if (m.role) {
+      // The launcher drops an Edit menu that gets no entries, so the role's
+      // entries follow it, and an Edit menu given none gets the usual ones.
       out.push(`MENUROLE ${oneLine(str(m.role))}`);
+      if (!m.items?.length && m.role === 'edit') out.push('ROLEITEM standard');
+      addItems(out, m.items);
       continue;
     }
     out.push(`MENU ${oneLine(str(m.title))}`);

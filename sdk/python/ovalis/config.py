@@ -48,6 +48,7 @@ class AppConfig:
     popups: str = ""
     mime_types: list[str] = field(default_factory=list)
     schemes: list[str] = field(default_factory=list)
+    automation: bool = False  # WebKitWebDriver may drive the application
 
     def page_is_url(self) -> bool:
         return _is_url(self.page)
@@ -79,6 +80,8 @@ class AppConfig:
             env["OVALIS_DOWNLOADS"] = self.downloads
         if self.popups:
             env["OVALIS_POPUPS"] = self.popups
+        if self.automation:
+            env["OVALIS_AUTOMATION"] = "1"
         if self.media:
             env["OVALIS_MEDIA"] = ",".join(self.media)
         keys = {"media.proxy": "proxy", "media.camera": "camera", "media.microphone": "microphone"}
@@ -333,7 +336,7 @@ def parse_app_config(text: str | bytes, file: str, folder: str) -> AppConfig:
     ck = _Checker(file, folder)
     c = AppConfig(dir=folder, file=file)
     ck.members(doc, "", ["id", "name", "version", "description", "icon", "page", "window", "backend",
-                         "api", "downloads", "popups", "opens"], allow_schema=True)
+                         "api", "downloads", "popups", "opens", "automation"], allow_schema=True)
 
     def need(key: str, what: str) -> Any:
         v = doc.get(key)
@@ -377,6 +380,8 @@ def parse_app_config(text: str | bytes, file: str, folder: str) -> AppConfig:
         if (v := o.get("schemes")) is not _MISSING:
             c.schemes = [s.lower() for s in ck.strings(v, "opens.schemes", "an array of strings",
                                                         'a URL scheme such as "myapp"', _scheme)]
+    if (v := doc.get("automation")) is not _MISSING:
+        c.automation = ck.boolean(v, "automation")
     return c
 
 
