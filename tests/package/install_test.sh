@@ -55,10 +55,18 @@ out=$("$root/usr/bin/launcher" --version) || fail "launcher --version exits $?"
 [[ "$out" == *"$v"* ]] || fail "launcher --version says '$out', VERSION is $v"
 out=$("$root/usr/bin/ovalis-demo" --version)
 [[ "$out" == *"$v"* ]] || fail "ovalis-demo --version says '$out'"
-for page in launcher ovalis-demo; do
+for page in launcher ovalis ovalis-new ovalis-dev ovalis-package ovalis-demo; do
   f=$(ls "$root"/usr/share/man/man1/$page.1.gz 2>/dev/null) || fail "no manual page for $page"
   zcat "$f" | grep -q '^\.SH' || fail "manual page of $page has no sections"
 done
+out=$(PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c 'import ovalis; print(ovalis.__version__)')
+[ "$out" = "$v" ] || fail "the Python library says version $out"
+out=$(node -p "require('$root/usr/share/nodejs/ovalis-backend/package.json').version")
+[ "$out" = "$v" ] || fail "the JavaScript library says version $out"
+out=$(cd "$work" && node --input-type=module -e "import('$root/usr/share/nodejs/ovalis-backend/index.js').then(m => console.log(typeof m.line))")
+[ "$out" = "object" ] || fail "the installed JavaScript library does not load ($out)"
+out=$("$root/usr/bin/ovalis" --version) || fail "ovalis --version exits $?"
+[[ "$out" == *"$v"* ]] || fail "ovalis --version says '$out'"
 pc=$(ls "$root"/usr/lib/*/pkgconfig/ovalis-backend.pc) || fail "pkg-config file not in the multiarch folder"
 PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --modversion ovalis-backend | grep -qx "$v" ||
   fail "pkg-config reports another version"
