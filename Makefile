@@ -13,7 +13,8 @@ export CCACHE_NOHASHDIR ?= 1
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-wayland test-wayland-run sanitize-core demo deb clean test-asan test-repeat fuzz bench
+
+.PHONY: all deps build deb-repro test test-wayland test-wayland-run sanitize-core demo deb clean test-asan test-repeat fuzz bench
 
 all: build
 
@@ -65,6 +66,11 @@ demo: build
 # and their debug symbols) in $(BUILD)/deb, each checked by lintian.
 deb: build
 	scripts/make-deb $(BUILD)
+
+# Two builds of this commit from nothing, compiler cache off; their packages
+# must be byte-identical (make test checks the packaging step itself).
+deb-repro: deps
+	scripts/deb-repro
 
 # The whole suite, end-to-end tests included, against a sanitized build.
 test-asan: deps
