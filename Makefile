@@ -13,7 +13,6 @@ export CCACHE_NOHASHDIR ?= 1
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/scripts/asan.supp \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-
 .PHONY: all deps build deb-repro test test-wayland test-wayland-run sanitize-core demo deb clean test-asan test-repeat fuzz bench
 
 all: build

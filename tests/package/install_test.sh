@@ -16,6 +16,8 @@ build=$(cd "${1:?usage: install_test.sh <build-folder>}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# One date for both packagings, even if a commit lands in between.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || stat -c %Y "$here/VERSION")}
 
 echo "== packages and lintian"
 "$here/scripts/make-deb" "$build"
