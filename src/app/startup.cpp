@@ -127,6 +127,8 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
+  // The theme line leads the stream; lines written before it is known wait.
+  wire_hold();
   automation_install(env_str("OVALIS_AUTOMATION") == "1");
   media_scheme_register();
   wire_features();

@@ -84,6 +84,12 @@ void pipe_write_line(std::string_view line);
 // Sends lines collected while the main loop handled a batch of backend lines.
 void wire_flush();
 
+// Holds every outgoing line back until wire_release sends `first` ahead of
+// them, so a line that must lead the stream can be worked out asynchronously
+// while the page loads. Without a hold, wire_release just writes the line.
+void wire_hold();
+void wire_release(std::string_view first);
+
 // Queues fn to run once on the main loop. Callables queued from one thread
 // run in the order they were queued, also while a handler runs a nested loop.
 void ui_dispatch(std::function<void()> fn);

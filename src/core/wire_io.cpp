@@ -19,6 +19,7 @@ namespace {
 // queries costs one system call per batch rather than one per answer. Any
 // other write first sends what is collected, so the order is kept.
 std::string g_out_buf;           // guarded by g_write_mutex
+bool g_held = false;             // guarded by g_write_mutex
 thread_local bool t_batching = false;
 
 void send_all_locked(const char* p, size_t left) {
@@ -34,7 +35,7 @@ void send_all_locked(const char* p, size_t left) {
 }
 
 void flush_locked() {
-  if (g_out_buf.empty()) return;
+  if (g_out_buf.empty() || g_held) return;
   if (g_sock >= 0) send_all_locked(g_out_buf.data(), g_out_buf.size());
   g_out_buf.clear();
 }
@@ -46,6 +47,25 @@ void wire_flush() {
   flush_locked();
 }
 
+void wire_hold() {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  g_held = true;
+}
+
+void wire_release(std::string_view first) {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  std::string held = std::move(g_out_buf);
+  g_out_buf.clear();
+  g_held = false;
+  if (g_sock < 0) return;
+  std::string out;
+  out.reserve(first.size() + 1 + held.size());
+  out.append(first);
+  out += '\n';
+  out += held;
+  send_all_locked(out.data(), out.size());
+}
+
 void pipe_write_line(std::string_view line) {
   if (line.find_first_of("\n\r") != std::string_view::npos) {
     std::fputs("ovalis: dropped a wire line with a raw line break\n", stderr);
@@ -53,7 +73,7 @@ void pipe_write_line(std::string_view line) {
   }
   std::lock_guard<std::mutex> lock(g_write_mutex);
   if (g_sock < 0) return;
-  if (t_batching) {
+  if (t_batching || g_held) {
     g_out_buf.append(line);
     g_out_buf += '\n';
     if (g_out_buf.size() >= 64 * 1024) flush_locked();
