@@ -1,15 +1,15 @@
 // The media proxy on a loopback HTTP port. The engine hands media element
-// addresses straight to its media player, which loads only http(s), blob
-// and file addresses: an "ovalis-media" address fails there before any
-// request is made. So the same proxy is served here too, on 127.0.0.1,
-// under a path secret to this run (other local processes cannot use it),
-// with the same trust decision; the page's ovalis.proxyURL gives this
-// address. Media players ask for byte ranges, so
-// ranges are passed upstream, or answered by skipping through a body that
-// the upstream sends whole. Bodies are relayed one chunk at a time: nothing
-// is read from the upstream until the page has taken the previous chunk, so
-// a page that stops reading stops the upstream too, and a page that goes
-// away closes it.
+// addresses to its media player, which loads only http(s), blob and file
+// addresses: on an "ovalis-media" address it gives up with a format error
+// (after one small request to sniff the type), whatever the scheme's
+// registration or answer. So the same proxy is served here too, on
+// 127.0.0.1, under a path secret to this run (other local processes cannot
+// use it), with the same trust decision; ovalis.proxyURL gives this
+// address. Media players ask for byte ranges, so ranges are passed
+// upstream, or answered by skipping through a body that the upstream sends
+// whole. Bodies are relayed with at most two chunks in hand, one being read
+// while the other is written: a page that stops reading stops the upstream
+// too, and a page that goes away closes it.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/random.h>
@@ -268,6 +268,16 @@ void on_upstream(GObject* src, GAsyncResult* res, gpointer data) {
 
 void start_upstream(Relay* r);
 
+// Whether a path starts with "/<secret>/", compared in constant time so
+// that the answer's timing tells a local prober nothing about the secret.
+bool secret_path(std::string_view p) {
+  size_t n = g_mhttp_secret.size();
+  if (p.size() < n + 2 || p[0] != '/' || p[n + 1] != '/') return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(p[i + 1] ^ g_mhttp_secret[i]);
+  return diff == 0;
+}
+
 void handle_request(Relay* r, size_t head_end) {
   GSocket* sock = g_socket_connection_get_socket(r->conn.get());
   g_socket_set_timeout(sock, 0);
@@ -297,9 +307,7 @@ void handle_request(Relay* r, size_t head_end) {
 
   // "/<secret>/?k=<document key>&u=<address>"
   std::string_view p = path.get();
-  if (p.size() < g_mhttp_secret.size() + 2 || p[0] != '/' ||
-      p.substr(1, g_mhttp_secret.size()) != g_mhttp_secret || p[g_mhttp_secret.size() + 1] != '/')
-    return respond_text(r, 404, "not found");
+  if (!secret_path(p)) return respond_text(r, 404, "not found");
 
   const char* o = soup_message_headers_get_one(h, "Origin");
   std::string origin_header = o ? o : "";
