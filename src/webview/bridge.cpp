@@ -137,6 +137,9 @@ void forget_window_token(std::string_view window_id) {
 
 void mark_bridgeless(WebKitWebView* view) {
   g_object_set_data(G_OBJECT(view), "ovalis-no-bridge", GINT_TO_POINTER(1));
+  // Nor does it read the clipboard from script.
+  if (WebKitSettings* st = webkit_web_view_get_settings(view))
+    webkit_settings_set_javascript_can_access_clipboard(st, FALSE);
 }
 
 bool is_bridgeless(WebKitWebView* view) {

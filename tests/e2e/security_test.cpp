@@ -186,6 +186,26 @@ TEST_F(Security, TheProxyServesNoFrameHoweverItAsks) {
   EXPECT_TRUE(eventually([] { return fetched("/ok"); }, 8000));
 }
 
+TEST_F(Security, TheClipboardStaysPrivateToThePageItself) {
+  b_->send("CLIPWRITE hunter2-secret");
+  frame("var ed=document.getElementById('ed');ed.focus();document.execCommand('selectAll');"
+        "var a=document.execCommand('paste');"
+        "var i=document.createElement('iframe');document.body.appendChild(i);"
+        "var b=false;try{b=i.contentWindow.Document.prototype.execCommand.call(document,'paste')}"
+        "catch(e){}"
+        "var t=ed.textContent;"
+        "(navigator.clipboard?navigator.clipboard.readText():Promise.reject()).then("
+        " function(c){report('clip:'+a+b+t+'|'+c)},function(){report('clip:'+a+b+t+'|')})");
+  ASSERT_TRUE(reported("clip:"));
+  for (auto& r : reports()) EXPECT_EQ(r.find("hunter2"), std::string::npos) << r;
+  if (on_wayland()) return;  // the headless compositor has no seat, so no clipboard
+  // The application's own page still reads it without a gesture.
+  EXPECT_EQ(b_->page_eval("(function(){var d=document.createElement('div');d.contentEditable=true;"
+                          "document.body.appendChild(d);d.focus();document.execCommand('paste');"
+                          "var t=d.textContent;d.remove();return t})()"),
+            "\"hunter2-secret\"");
+}
+
 TEST_F(Security, TheApplicationsOwnPopupKeepsTheBridge) {
   b_->send("EVAL " + wire_escape("window.__w=window.open('')"));
   auto q = b_->expect_prefix("POPUPQ ");
