@@ -12,6 +12,12 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:suppressions=$(CURDIR)/s
 
 all: build
 
+# make wheel  - the Python library's wheel in $(BUILD)/python/dist
+.PHONY: wheel
+wheel: build
+	cmake --build $(BUILD) --target python_wheel
+	@ls -1 $(BUILD)/python/dist/*.whl
+
 deps:
 	@scripts/install-deps
 
@@ -85,12 +91,15 @@ fuzz: deps
 	done
 
 # Launcher against the bare engine, the media proxy against a direct fetch,
-# then the sampler's mixer and decoder on their own; prints tables, writes
-# build/bench.json and build/media_bench.json.
+# then the sampler's mixer and decoder on their own, then the Python and
+# JavaScript backend libraries against the C++ one; prints tables, writes
+# build/bench.json, build/media_bench.json and build/sdk_bench.json.
 bench: build
 	scripts/test-session $(BUILD)/bench/bench_main --rounds $(or $(ROUNDS),5) --json $(BUILD)/bench.json
-	scripts/test-session $(BUILD)/bench/media_bench --rounds $(or $(ROUNDS),3) --json $(BUILD)/media_bench.json
+	scripts/test-session --pipewire $(BUILD)/bench/media_bench --rounds $(or $(ROUNDS),3) --json $(BUILD)/media_bench.json
 	$(BUILD)/bench/sampler_bench
+	scripts/test-session node bench/sdk_bench.mjs --launcher $(BUILD)/launcher --cpp $(BUILD)/bench/sdk_bench_cpp \
+	  --rounds $(or $(ROUNDS),3) --json $(BUILD)/sdk_bench.json
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

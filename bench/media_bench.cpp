@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -64,7 +65,7 @@ struct Result {
   bool ok = false;
 };
 
-Result stream_once(Backend& b, const std::string& url, long long bytes) {
+Result stream_once(Backend& b, const std::string& url, long long bytes, bool via_proxy) {
   Result r;
   r.base_kb = tree_rss_kb(b.pid());
   r.ui_base_kb = rss_kb(b.pid());
@@ -77,8 +78,9 @@ Result stream_once(Backend& b, const std::string& url, long long bytes) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
-  std::string js = "(async () => { const t0 = performance.now(); const r = await fetch('" + url +
-                   "'); const rd = r.body.getReader(); let n = 0; for (;;) { const c = await "
+  std::string addr = via_proxy ? "ovalis.proxyURL('" + url + "')" : "'" + url + "'";
+  std::string js = "(async () => { const t0 = performance.now(); const r = await fetch(" + addr +
+                   "); const rd = r.body.getReader(); let n = 0; for (;;) { const c = await "
                    "rd.read(); if (c.done) break; n += c.value.length; } return [n, "
                    "performance.now() - t0]; })()";
   auto v = b.page_eval(js, "main", 600000);
@@ -100,17 +102,29 @@ double median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string proxied(const std::string& url) {
-  std::string enc;
-  for (char c : url) {
-    if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') enc += c;
-    else {
-      char h[4];
-      std::snprintf(h, sizeof h, "%%%02X", static_cast<unsigned char>(c));
-      enc += h;
-    }
-  }
-  return "ovalis-media://proxy/?u=" + enc;
+// Milliseconds until an element on url is heard (or, with seek, until it
+// plays on from the middle after a seek there); -1 when it never did.
+double audio_ms(Backend& b, const std::string& url, bool via_proxy, bool seek) {
+  std::string addr = via_proxy ? "ovalis.proxyURL('" + url + "')" : "'" + url + "'";
+  std::string js =
+      "(async () => { const a = new Audio(); a.crossOrigin = 'anonymous';"
+      " const ctx = new AudioContext(); await ctx.resume(); const an = ctx.createAnalyser();"
+      " ctx.createMediaElementSource(a).connect(an); an.connect(ctx.destination);"
+      " const buf = new Float32Array(an.fftSize); const tick = () => new Promise(r => setTimeout(r, 2));"
+      " const heard = () => { an.getFloatTimeDomainData(buf); let p = 0;"
+      "   for (const x of buf) p = Math.max(p, Math.abs(x)); return p > 0.1; };"
+      " let t0 = performance.now(); a.src = " + addr + "; a.play().catch(() => {});"
+      " let ok = false;"
+      " while (performance.now() - t0 < 10000) { await tick(); if (heard()) { ok = true; break; } }"
+      " if (ok && " + (seek ? "true" : "false") + ") {"
+      "   await new Promise(r => setTimeout(r, 200)); ok = false; t0 = performance.now();"
+      "   a.currentTime = 30;"
+      "   while (performance.now() - t0 < 10000) { await tick();"
+      "     if (!a.seeking && a.currentTime > 30.02) { ok = true; break; } } }"
+      " const ms = performance.now() - t0; a.pause(); a.removeAttribute('src'); a.load(); ctx.close();"
+      " return ok ? ms : -1; })()";
+  auto v = b.page_eval(js, "main", 30000);
+  return v ? std::atof(v->c_str()) : -1;
 }
 
 }  // namespace
@@ -126,8 +140,26 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
   long long big = mb << 20, small = std::max<long long>(16, mb / 4) << 20;
+  // Audio for the playback rows: a short tone, and a minute of tone sent
+  // at 2 MiB/s as a remote host would, so a seek ahead needs a new range.
+  static const std::string tone = wav_tone(44100, 10.0, 440, 0.8);
+  static const std::string minute = wav_tone(44100, 60.0, 440, 0.8);
   HttpServer server([](const HttpRequest& req) {
     HttpResponse r;
+    if (req.path == "/tone.wav" || req.path == "/long.wav") {
+      r.headers = {{"Content-Type", "audio/wav"}, {"Access-Control-Allow-Origin", "*"}};
+      r.ranges = true;
+      const std::string* body = req.path == "/tone.wav" ? &tone : &minute;
+      r.stream_length = static_cast<long long>(body->size());
+      bool paced = body == &minute;
+      auto first = std::make_shared<bool>(true);
+      r.fill = [body, paced, first](long long off, char* p, size_t n) {
+        if (paced && !*first) std::this_thread::sleep_for(std::chrono::milliseconds(125));
+        *first = false;
+        std::memcpy(p, body->data() + off, n);
+      };
+      return r;
+    }
     r.headers = {{"Content-Type", "application/octet-stream"},
                  {"Access-Control-Allow-Origin", "*"}};
     r.stream_length = std::atoll(req.target.c_str() + req.target.find('=') + 1);
@@ -141,13 +173,13 @@ int main(int argc, char** argv) {
 
   // Each stream gets a launcher of its own, so every peak is measured from
   // a fresh start and not hidden under an earlier one.
-  auto one = [&](const std::string& url, long long bytes) {
+  auto one = [&](const std::string& url, long long bytes, bool via_proxy) {
     Backend* b = start_page();
     if (!b) {
       std::fprintf(stderr, "media_bench: launcher did not start\n");
       return Result{};
     }
-    Result r = stream_once(*b, url, bytes);
+    Result r = stream_once(*b, url, bytes, via_proxy);
     stop_page(b);
     return r;
   };
@@ -157,18 +189,40 @@ int main(int argc, char** argv) {
     // Alternate the order so neither side always runs warm.
     for (int side = 0; side < 2; ++side) {
       bool via_proxy = (side == 0) == (r % 2 == 0);
-      Result res = one(via_proxy ? proxied(big_url) : big_url, big);
+      Result res = one(big_url, big, via_proxy);
       ok &= res.ok;
       (via_proxy ? proxy : direct).push_back(res.mb_per_s);
       (via_proxy ? p_growth : d_growth).push_back(double(res.peak_kb - res.base_kb));
       if (via_proxy) p_ui.push_back(double(res.ui_peak_kb - res.ui_base_kb));
     }
-    Result s = one(proxied(small_url), small);
+    Result s = one(small_url, small, true);
     ok &= s.ok;
     s_growth.push_back(double(s.peak_kb - s.base_kb));
     s_ui.push_back(double(s.ui_peak_kb - s.ui_base_kb));
     std::fprintf(stderr, "round %d/%d done\n", r + 1, rounds);
   }
+
+  // Playback: time from play() until an analyser hears the tone, and from
+  // a seek to the middle until playing goes on there, plain and proxied.
+  std::vector<double> first_plain, first_proxy, seek_plain, seek_proxy;
+  if (Backend* b = start_page()) {
+    for (int r = 0; r < std::max(rounds, 3) * 2; ++r) {
+      for (int side = 0; side < 2; ++side) {
+        bool via_proxy = (side == 0) == (r % 2 == 0);
+        std::string q = "?r=" + std::to_string(r);
+        double f = audio_ms(*b, server.url("/tone.wav" + q), via_proxy, false);
+        double k = audio_ms(*b, server.url("/long.wav" + q), via_proxy, true);
+        if (f > 0) (via_proxy ? first_proxy : first_plain).push_back(f);
+        if (k > 0) (via_proxy ? seek_proxy : seek_plain).push_back(k);
+      }
+    }
+    stop_page(b);
+  }
+  bool played = first_plain.size() == first_proxy.size() && !first_proxy.empty() &&
+                seek_plain.size() == seek_proxy.size() && !seek_proxy.empty();
+  ok &= played;
+  double first_ratio = median(first_proxy) / median(first_plain);
+  double seek_ratio = median(seek_proxy) / median(seek_plain);
 
   double ratio = median(proxy) / median(direct);
   // Streaming means the proxy's own process does not grow with the body:
@@ -185,13 +239,24 @@ int main(int argc, char** argv) {
   std::printf("%-44s %12.0f\n", "peak growth, launcher, proxy (KiB)", median(p_ui));
   std::printf("%-44s %12.0f\n", ("peak growth, launcher, proxy, " + std::to_string(small >> 20) + " MiB (KiB)").c_str(), median(s_ui));
   std::printf("%-44s %12.0f  flat: %s\n", "launcher growth for 4x the body (KiB)", ui_growth, flat ? "yes" : "NO");
-  std::printf("every body arrived whole: %s   rounds: %d\n", ok ? "yes" : "NO", rounds);
+  std::printf("%-44s %12.0f\n", "time to first audio, plain (ms, median)", median(first_plain));
+  std::printf("%-44s %12.0f\n", "time to first audio, proxied (ms, median)", median(first_proxy));
+  std::printf("%-44s %12.2f  target <= 1.2: %s\n", "first audio proxied / plain", first_ratio,
+              first_ratio <= 1.2 ? "yes" : "NO");
+  std::printf("%-44s %12.0f\n", "seek to the middle, plain (ms, median)", median(seek_plain));
+  std::printf("%-44s %12.0f\n", "seek to the middle, proxied (ms, median)", median(seek_proxy));
+  std::printf("%-44s %12.2f\n", "seek proxied / plain", seek_ratio);
+  std::printf("every body arrived whole: %s   every tone played: %s   rounds: %d\n",
+              ok ? "yes" : "NO", played ? "yes" : "NO", rounds);
 
   std::ofstream j(json_out);
   j << "{\"mb\":" << mb << ",\"direct_mib_s\":" << median(direct) << ",\"proxy_mib_s\":"
     << median(proxy) << ",\"ratio\":" << ratio << ",\"growth_direct_kib\":" << median(d_growth)
     << ",\"growth_proxy_kib\":" << median(p_growth) << ",\"launcher_growth_proxy_kib\":"
     << median(p_ui) << ",\"launcher_growth_proxy_small_kib\":" << median(s_ui)
-    << ",\"ok\":" << (ok ? "true" : "false") << "}\n";
+    << ",\"first_audio_plain_ms\":" << median(first_plain) << ",\"first_audio_proxy_ms\":"
+    << median(first_proxy) << ",\"first_audio_ratio\":" << first_ratio
+    << ",\"seek_plain_ms\":" << median(seek_plain) << ",\"seek_proxy_ms\":" << median(seek_proxy)
+    << ",\"seek_ratio\":" << seek_ratio << ",\"ok\":" << (ok ? "true" : "false") << "}\n";
   return ok ? 0 : 1;
 }

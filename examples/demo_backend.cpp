@@ -120,7 +120,7 @@ void install_events(Demo& d) {
   b.on("MEDIAKEY", [&d](std::string_view rest) {
     auto f = ovalis::split_tabs(rest);
     Json data = obj({{"command", f[0]}});
-    if (f.size() > 1) data.set("time", std::atof(f[1].c_str()));
+    if (f.size() > 1) data.set("time", g_ascii_strtod(f[1].c_str(), nullptr));
     d.emit_ready("media-key", data);
   });
   b.on("AUDIOTAP", [&d](std::string_view rest) {
@@ -129,7 +129,7 @@ void install_events(Demo& d) {
     d.emit_ready("audio-tap", obj({{"pcm", f[0]}, {"sampleRate", std::atoi(f[1].c_str())},
                                    {"channels", std::atoi(f[2].c_str())},
                                    {"frames", std::atoi(f[3].c_str())},
-                                   {"t", std::atof(f[4].c_str())}}));
+                                   {"t", g_ascii_strtod(f[4].c_str(), nullptr)}}));
   });
   b.on("NAV", [&d](std::string_view rest) {
     auto v = ovalis::json_parse(rest);

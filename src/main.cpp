@@ -47,6 +47,8 @@ const char kHelp[] =
     "  OVALIS_MEDIA           \"camera\" and/or \"microphone\": allow pages those devices\n"
     "  OVALIS_MEDIA_ORIGINS   lines \"<key> <origin-glob>\" trusting origins with the\n"
     "                         media proxy, the camera or the microphone\n"
+    "  OVALIS_AUTOMATION      \"1\": WebKitWebDriver may drive the application\n"
+    "                         (docs/testing.md); otherwise its sessions are refused\n"
     "  OVALIS_TEST_AUTODLG    tests only: answers dialogs by itself (\"cancel\",\n"
     "                         \"yes\", \"text:<text>\", \"path:<path>\", tab-separated)\n"
     "  DISPLAY, WAYLAND_DISPLAY  at least one must be set\n"

@@ -585,7 +585,9 @@ int Backend::run_app(const std::string& dir) {
     return 2;
   }
   switch (start_app(*cfg, &err)) {
-    case AppStart::handed_over: return 0;
+    case AppStart::handed_over:
+      g_printerr("ovalis: %s is already running; it was asked to come to the front\n", cfg->name.c_str());
+      return 0;
     case AppStart::failed:
       g_printerr("ovalis: %s\n", err.c_str());
       return 1;

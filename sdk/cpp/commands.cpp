@@ -1,5 +1,7 @@
 #include "ovalis/commands.h"
 
+#include <glib.h>
+
 #include <cstdio>
 
 #include "ovalis/wire.h"
@@ -7,10 +9,10 @@
 namespace ovalis::line {
 namespace {
 
+// A decimal point whatever locale the backend runs in: launcher reads no comma.
 std::string num(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
+  char buf[G_ASCII_DTOSTR_BUF_SIZE];
+  return g_ascii_formatd(buf, sizeof buf, "%.6g", v);
 }
 
 std::string flag(std::optional<bool> b) { return !b ? "" : *b ? "1" : "0"; }
@@ -338,6 +340,16 @@ std::string thumb(std::string_view id, std::string_view path, int size) {
 }
 std::string spotlight(std::string_view id, std::string_view query) {
   return req("SPOTLIGHT", id, wire_escape(query));
+}
+
+std::string ocr(std::string_view id, std::string_view path) { return req("OCR", id, one_line(path)); }
+std::string osa(std::string_view id, std::string_view script) { return req("OSA", id, one_line(script)); }
+std::string record(std::string_view id, std::string_view op) { return req("RECORD", id, one_line(op)); }
+std::string winctrl(std::string_view id, std::string_view op) { return req("WINCTRL", id, one_line(op)); }
+std::string auth(std::string_view id, std::string_view reason) { return req("AUTH", id, one_line(reason)); }
+std::string ai_available(std::string_view id) { return req("AI available", id, ""); }
+std::string ai_generate(std::string_view id, const Json& request) {
+  return req("AI generate", id, json_dump(request));
 }
 
 }  // namespace ovalis::line

@@ -364,7 +364,7 @@ std::optional<AppConfig> parse_app_config(std::string_view text, const std::stri
   try {
     const Json& d = *doc;
     ck.members(d, "", {"id", "name", "version", "description", "icon", "page", "window", "backend",
-                       "api", "downloads", "popups", "opens"},
+                       "api", "downloads", "popups", "opens", "automation"},
                true);
     auto need = [&](const char* key, const std::string& what) -> const Json& {
       const Json* v = d.get(key);
@@ -431,6 +431,7 @@ std::optional<AppConfig> parse_app_config(std::string_view text, const std::stri
           for (auto& ch : s) ch = g_ascii_tolower(ch);
       }
     }
+    if (auto* v = d.get("automation")) c.automation = r.boolean(*v, "automation");
   } catch (const Bad& b) {
     return fail(b.msg);
   }
@@ -511,6 +512,7 @@ std::vector<std::pair<std::string, std::string>> AppConfig::launcher_env() const
   if (window.defer_show) env.emplace_back("OVALIS_DEFER_SHOW", "1");
   if (!downloads.empty()) env.emplace_back("OVALIS_DOWNLOADS", downloads);
   if (!popups.empty()) env.emplace_back("OVALIS_POPUPS", popups);
+  if (automation) env.emplace_back("OVALIS_AUTOMATION", "1");
   if (!media.empty()) {
     std::string joined;
     for (auto& m : media) joined += (joined.empty() ? "" : ",") + m;

@@ -334,9 +334,10 @@ void dump(std::string& out, const Json& j) {
       std::snprintf(buf, sizeof buf, "%.0f", d);
       out += buf;
     } else {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%.17g", d);
-      out += buf;
+      // g_ascii_dtostr: the shortest text that reads back exactly, with a
+      // decimal point in every locale.
+      char buf[G_ASCII_DTOSTR_BUF_SIZE];
+      out += g_ascii_dtostr(buf, sizeof buf, d);
     }
   } else if (j.is_string()) {
     dump_string(out, j.str());

@@ -492,6 +492,8 @@ export class AppConfig {
   readonly popups: string;
   readonly mimeTypes: string[];
   readonly schemes: string[];
+  /** WebKitWebDriver may drive the application (OVALIS_AUTOMATION). */
+  readonly automation: boolean;
   readonly pageIsUrl: boolean;
   readonly pageTarget: string;
   readonly iconPath: string;

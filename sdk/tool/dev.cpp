@@ -94,8 +94,40 @@ void on_backend_exit(GPid pid, gint status, gpointer data) {
   say("the backend ended with status " + std::to_string(code) + "; waiting for a change to restart it");
 }
 
+// The build's output, marked like everything else (printed when it ends).
+bool build_marked(const Dev& d) {
+  if (d.cfg.backend.build.empty()) return true;
+  std::vector<char*> av;
+  for (auto& a : d.cfg.backend.build) av.push_back(const_cast<char*>(a.c_str()));
+  av.push_back(nullptr);
+  gchar** envp = g_get_environ();
+  for (auto& [k, v] : sdk_env()) envp = g_environ_setenv(envp, k.c_str(), v.c_str(), TRUE);
+  gchar *out = nullptr, *err_text = nullptr;
+  gint status = 0;
+  GError* err = nullptr;
+  gboolean ok = g_spawn_sync(d.cfg.dir.c_str(), av.data(), envp, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
+                             &err_text, &status, &err);
+  g_strfreev(envp);
+  if (!ok) {
+    say(std::string("cannot run the build command: ") + err->message);
+    g_error_free(err);
+    return false;
+  }
+  for (gchar* text : {out, err_text}) {
+    gchar** lines = g_strsplit(text ? text : "", "\n", -1);
+    for (gchar** l = lines; *l; ++l)
+      if (**l) g_printerr("[build] %s\n", *l);
+    g_strfreev(lines);
+  }
+  g_free(out);
+  g_free(err_text);
+  if (g_spawn_check_wait_status(status, nullptr)) return true;
+  say("the build command (backend.build) failed");
+  return false;
+}
+
 void start_backend(Dev& d) {
-  if (!build_app("dev", d.cfg)) {
+  if (!build_marked(d)) {
     say("the build failed; waiting for a change to try again");
     return;
   }
@@ -117,6 +149,7 @@ void start_backend(Dev& d) {
     d.exit_status = 1;
     return;
   }
+  d.exit_status = 0;
   g_child_watch_add(d.pid, on_backend_exit, &d);
   // Old readers go once their pipes have drained; these are the new ones.
   auto prefix = [](FILE* to) {

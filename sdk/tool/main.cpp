@@ -26,6 +26,9 @@ const char* const kHelpMain =
     "  run [dir]        run the application (what installed packages call)\n"
     "  check [dir]      check the application's ovalis.json\n"
     "  package [dir]    build a Debian package and a relocatable tarball\n"
+    "  test [dir] -- command\n"
+    "                   run end-to-end tests through WebDriver against the\n"
+    "                   application\n"
     "  help [command]   show the help of a command\n"
     "\n"
     "Options:\n"
@@ -160,6 +163,7 @@ int main(int argc, char** argv) {
   if (cmd == "run") return cmd_run(rest);
   if (cmd == "check") return cmd_check(rest);
   if (cmd == "package") return cmd_package(rest);
+  if (cmd == "test") return cmd_test(rest);
   g_printerr("ovalis: unknown command '%s'\nTry 'ovalis --help'.\n", cmd.c_str());
   return kUsage;
 }

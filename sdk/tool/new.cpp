@@ -2,6 +2,9 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
 
 #include "ovalis/json.h"
@@ -115,8 +118,6 @@ int cmd_new(const Args& args) {
   if (dir.empty()) return usage_error("new", "no folder given");
   if (backend != "cpp" && backend != "python" && backend != "node")
     return usage_error("new", "--backend: expected cpp, python or node, got '" + backend + "'");
-  if ((backend == "python" && !kTplPythonMain) || (backend == "node" && !kTplNodeMain))
-    return fail("new", "this ovalis has no " + backend + " template yet", kUsage);
   if (!empty_or_missing(dir)) return fail("new", dir + " exists and is not empty", kUsage);
 
   gchar* abs = g_canonicalize_filename(dir.c_str(), nullptr);
@@ -140,7 +141,8 @@ int cmd_new(const Args& args) {
   std::map<std::string, std::string> vars{{"NAME", name},          {"NAME_HTML", name_html},
                                           {"NAME_JSON", ovalis::json_quote(name)},
                                           {"ID", id},              {"SLUG", slug},
-                                          {"PKG", package_name(id)}};
+                                          {"PKG", package_name(id)},
+                                          {"NODE_LIB", node_library()}};
   g_free(name_html);
 
   std::vector<std::tuple<std::string, const char*, int>> files{
@@ -157,12 +159,19 @@ int cmd_new(const Args& args) {
     files.emplace_back("backend/main.py", kTplPythonMain, 0755);
   } else {
     files.emplace_back("ovalis.json", kTplNodeJson, 0644);
-    files.emplace_back("backend/main.mjs", kTplNodeMain, 0755);
+    files.emplace_back("backend/main.mjs", kTplNodeMain, 0644);
     files.emplace_back("package.json", kTplNodePackage, 0644);
   }
   for (auto& [rel, text, mode] : files) {
     std::string path = dir + "/" + rel;
     if (!write_file(path, fill(text, vars), mode, &err)) return fail("new", err);
+  }
+  if (backend == "node") {
+    // The library is linked in rather than fetched: it comes with launcher.
+    std::string nm = dir + "/node_modules";
+    g_mkdir_with_parents(nm.c_str(), 0755);
+    if (symlink(node_library().c_str(), (nm + "/ovalis-backend").c_str()) != 0)
+      return fail("new", "cannot link " + nm + "/ovalis-backend: " + g_strerror(errno));
   }
   g_print("Created %s (%s backend) in %s\n", name.c_str(), backend.c_str(), dir.c_str());
   g_print("Next:\n  cd %s\n  ovalis dev\n", dir.c_str());

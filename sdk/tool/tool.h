@@ -30,6 +30,7 @@ int cmd_dev(const Args& args);
 int cmd_run(const Args& args);
 int cmd_check(const Args& args);
 int cmd_package(const Args& args);
+int cmd_test(const Args& args);
 // The launcher stand-in that `ovalis dev` puts between backend and launcher.
 int dev_shim(int argc, char** argv);
 
@@ -40,6 +41,7 @@ extern const char* const kHelpDev;
 extern const char* const kHelpRun;
 extern const char* const kHelpCheck;
 extern const char* const kHelpPackage;
+extern const char* const kHelpTest;
 
 // Folder of this executable.
 std::string exe_dir();
@@ -49,8 +51,10 @@ std::string self_exe();
 // else the installed places.
 std::string launcher_path();
 std::string data_dir();
+// The JavaScript library (package ovalis-backend) that new applications link.
+std::string node_library();
 // Variables that let a backend find the libraries of this tree or
-// installation (PKG_CONFIG_PATH, PYTHONPATH, NODE_PATH, OVALIS_LAUNCHER).
+// installation (PKG_CONFIG_PATH, PYTHONPATH, OVALIS_LAUNCHER).
 Env sdk_env();
 
 // Reads ovalis.json from dir (empty: current folder); prints the error.

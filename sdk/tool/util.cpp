@@ -77,13 +77,20 @@ std::string data_dir() {
   return exe_dir() + "/../share/ovalis";
 }
 
+std::string node_library() {
+  if (in_build_tree()) return std::string(OVALIS_SOURCE_DIR) + "/sdk/node";
+  gchar* p = g_canonicalize_filename((exe_dir() + "/../share/nodejs/ovalis-backend").c_str(), nullptr);
+  std::string s = p;
+  g_free(p);
+  return s;
+}
+
 Env sdk_env() {
   Env env;
   if (in_build_tree()) {
     env.emplace_back("PKG_CONFIG_PATH", prepend_path("PKG_CONFIG_PATH", std::string(OVALIS_BUILD_DIR) +
                                                                             "/sdk/cpp/pkgconfig"));
     env.emplace_back("PYTHONPATH", prepend_path("PYTHONPATH", std::string(OVALIS_SOURCE_DIR) + "/sdk/python"));
-    env.emplace_back("NODE_PATH", prepend_path("NODE_PATH", std::string(OVALIS_SOURCE_DIR) + "/sdk/node"));
   }
   env.emplace_back("OVALIS_LAUNCHER", launcher_path());
   return env;

@@ -1,11 +1,12 @@
 #include "audio/eq_config.h"
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "core/wire.h"
 
 namespace {
 
-double num(const std::string& s) { return std::strtod(s.c_str(), nullptr); }
+double num(const std::string& s) { return ascii_num(s); }
 
 std::vector<std::string> split(std::string_view s, char sep) {
   std::vector<std::string> out;
@@ -56,11 +57,7 @@ const char* kFindNode =
 
 }  // namespace
 
-std::string eq_num(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
-}
+std::string eq_num(double v) { return ascii_num_text(v); }
 
 std::vector<EqFilter> eq_parse_filters(std::string_view payload) {
   std::vector<EqFilter> eq;

@@ -23,7 +23,7 @@ struct EqFilter {
 constexpr size_t kEqMaxMono = 28;
 constexpr size_t kEqMaxStereo = 15;
 
-// "%.6g".
+// "%.6g" with a decimal point in every locale.
 std::string eq_num(double v);
 
 // Tab-separated "type,freq,q,gain[,gain_r]" specs, cut to the chain limit.

@@ -17,6 +17,7 @@
 #include "audio/eq_config.h"
 #include "core/app.h"
 #include "core/gobj.h"
+#include "core/wire.h"
 
 std::string g_eq_sink;
 
@@ -225,7 +226,7 @@ void do_audio_filter_set(std::string_view rest) {
 }
 
 void do_audio_balance(std::string_view rest) {
-  g_eq_balance = rest.size() > 1 ? std::strtod(std::string(rest.substr(1)).c_str(), nullptr) : 0;
+  g_eq_balance = rest.size() > 1 ? ascii_num(rest.substr(1)) : 0;
   eq_apply_balance();
 }
 

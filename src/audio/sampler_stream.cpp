@@ -156,7 +156,7 @@ void do_sampler_load(const std::string& key, const std::string& name, const std:
   }).detach();
 }
 
-double num(const std::string& s) { return std::strtod(s.c_str(), nullptr); }
+double num(const std::string& s) { return ascii_num(s); }
 int32_t voice_id(const std::string& s) {
   return static_cast<int32_t>(std::strtoul(s.c_str(), nullptr, 10));
 }

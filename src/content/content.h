@@ -4,6 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,7 +41,8 @@ void do_dlg(std::string_view rest);
 // Answers the next modal dialog by itself when OVALIS_TEST_AUTODLG is set:
 // "cancel" cancels it, any other value says OK; a "text:<text>" word is
 // typed into a prompt first (an entry kept as "ovalis-entry" on the dialog).
-void test_autodlg_arm();
+// Given the dialog, it answers that one; otherwise the first modal one.
+void test_autodlg_arm(GtkWidget* dialog = nullptr);
 // With OVALIS_TEST_AUTODLG set, the answer of a backend file chooser op
 // ("open", "openmulti", "dir", "save") without showing it: the "path:"
 // words (an array for "openmulti"), or null when cancelled or none is
@@ -49,6 +51,10 @@ std::optional<std::string> test_autodlg_chooser(std::string_view op);
 
 // The user's downloads folder (not created here).
 std::string downloads_dir();
+// Makes the downloads folder (mode 0755, with its parents) when it is
+// missing, as the first download or a save dialog opened there needs it.
+// False, with the reason in *error, when it cannot be made.
+bool make_downloads_dir(std::string* error = nullptr);
 // Connects the default web context's downloads (once, at start-up).
 void downloads_install();
 
@@ -69,6 +75,21 @@ void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done);
 // The origin a proxy request names for diagnostics: its Origin header, or
 // the committed document of its view.
 std::string media_request_origin(WebKitURISchemeRequest* req);
+// The same decision for a request that reached the proxy another way: the
+// address it asked for and its Origin header ("" when it sent none).
+void media_proxy_judge(std::string_view uri, const std::string& origin_header,
+                       std::function<void(bool trusted, const std::string& origin)> done);
+
+// The engine's media player loads only http(s) addresses, so the proxy is
+// also served on a loopback HTTP port, under a secret path for this run;
+// pages get its address from ovalis.proxyURL. Starts it and arranges for
+// every new view to learn the address.
+void media_http_start();
+void media_proxy_note_refusal(const std::string& origin, const char* reason);
+// The http(s) address after the first "u=", percent-decoded; "" when bad.
+std::string media_proxy_target(const char* uri);
+// The HTTP session every proxied fetch goes through.
+SoupSession* media_proxy_session();
 
 // Whether an origin may use a feature ("proxy", "camera", "microphone"),
 // by the OVALIS_MEDIA_ORIGINS rules read on the first check.

@@ -32,7 +32,7 @@ std::string file_chooser(const std::string& op, const std::vector<std::string>& 
   if (op == "openmulti") gtk_file_chooser_set_select_multiple(fc, TRUE);
   if (op == "save") {
     gtk_file_chooser_set_do_overwrite_confirmation(fc, TRUE);
-    if (tab_field(f, 3) == "downloads")
+    if (tab_field(f, 3) == "downloads" && make_downloads_dir())
       gtk_file_chooser_set_current_folder(fc, downloads_dir().c_str());
     if (std::string name = tab_field(f, 2); !name.empty())
       gtk_file_chooser_set_current_name(fc, name.c_str());
@@ -92,7 +92,7 @@ std::string message_box(bool confirm, const std::vector<std::string>& f) {
     gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 4), "Cancel").c_str(), kCancel);
   gtk_dialog_add_button(GTK_DIALOG(d), or_default(tab_field(f, 3), "OK").c_str(), kOk);
   gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
-  test_autodlg_arm();
+  test_autodlg_arm(d);
   int resp = run_front(d);
   gtk_widget_destroy(d);
   if (!confirm) return "true";
@@ -118,7 +118,7 @@ std::string prompt_box(const std::vector<std::string>& f) {
   gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
   g_object_set_data(G_OBJECT(d), "ovalis-entry", entry);
   gtk_widget_show_all(d);
-  test_autodlg_arm();
+  test_autodlg_arm(d);
   int resp = run_front(d);
   std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
   gtk_widget_destroy(d);

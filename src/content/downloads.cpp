@@ -2,6 +2,7 @@
 // backend chose at start-up) and its life as "DOWNLOAD" lines.
 #include <glib/gstdio.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -68,8 +69,8 @@ std::string download_url(WebKitDownload* download) {
 
 // Refuses the download and reports it once; it never gets a record.
 gboolean refuse(WebKitDownload* download, const std::string& url, const std::string& name,
-                const char* state) {
-  download_event(++g_download_seq, url, name, "", state, "", -1, -1);
+                const char* state, const std::string& error = "") {
+  download_event(++g_download_seq, url, name, "", state, error, -1, -1);
   webkit_download_cancel(download);
   return TRUE;
 }
@@ -110,12 +111,15 @@ gboolean on_decide_destination(WebKitDownload* download, const char* suggested, 
   std::string dir = downloads_dir();
   std::string path;
   bool overwrite = false;
+  std::string mkdir_error;
+  bool have_dir = make_downloads_dir(&mkdir_error);
   if (mode == "ask") {
     path = ask_destination(dir, name);
     if (path.empty()) return refuse(download, url, name, "cancelled");
     name = path.substr(path.rfind('/') + 1);
     overwrite = true;  // the chooser asked before replacing a file
   } else {
+    if (!have_dir) return refuse(download, url, name, "failed", mkdir_error);
     WebKitURIResponse* resp = webkit_download_get_response(download);
     const char* mime = resp ? webkit_uri_response_get_mime_type(resp) : nullptr;
     name = download_base_name(name, mime ? mime : "");
@@ -174,6 +178,13 @@ std::string downloads_dir() {
   if (xdg && *xdg) return xdg;
   const char* home = std::getenv("HOME");
   return std::string(home ? home : "/tmp") + "/Downloads";
+}
+
+bool make_downloads_dir(std::string* error) {
+  std::string dir = downloads_dir();
+  if (g_mkdir_with_parents(dir.c_str(), 0755) == 0) return true;
+  if (error) *error = "Error creating folder " + dir + ": " + g_strerror(errno);
+  return false;
 }
 
 void downloads_install() {

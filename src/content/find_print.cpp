@@ -3,6 +3,7 @@
 #include <map>
 
 #include "content/content.h"
+#include "core/app.h"
 #include "core/gobj.h"
 #include "core/wire.h"
 #include "webview/webview.h"
@@ -135,11 +136,29 @@ void find_window_gone(const std::string& id, GtkWidget*) {
   if (WebKitWebView* view = wv_for(id)) g_find_state.erase(view);
 }
 
+namespace {
+
+// The print dialog runs a modal loop of its own, which a quit does not end;
+// once quitting, every dialog still open is closed so the program can end.
+gboolean close_dialogs_on_quit(gpointer) {
+  if (!g_quitting) return G_SOURCE_CONTINUE;
+  GList* tops = gtk_window_list_toplevels();
+  for (GList* l = tops; l; l = l->next)
+    if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+      gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_DELETE_EVENT);
+  g_list_free(tops);
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
 void do_print(std::string_view window) {
   WebKitWebView* view = wv_for(window);
   if (!view) return;
   GObj<WebKitPrintOperation> op(webkit_print_operation_new(view));
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  guint watch = g_timeout_add(100, close_dialogs_on_quit, nullptr);
   webkit_print_operation_run_dialog(op.get(),
                                     GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr);
+  if (g_main_context_find_source_by_id(nullptr, watch)) g_source_remove(watch);
 }

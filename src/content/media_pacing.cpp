@@ -132,7 +132,8 @@ gssize paced_read(GInputStream* stream, void* buffer, gsize count, GCancellable*
 }
 
 gboolean paced_close(GInputStream* stream, GCancellable* c, GError** error) {
-  return g_input_stream_close(paced(stream)->base, c, error);
+  MediaPaced* self = paced(stream);
+  return self->base ? g_input_stream_close(self->base, c, error) : TRUE;
 }
 
 void paced_dispose(GObject* obj) {
@@ -143,8 +144,10 @@ void paced_dispose(GObject* obj) {
     g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_CLOSED, "the stream was closed");
     g_object_unref(task);
   }
-  g_clear_object(&self->base);
+  // The parent closes a stream nobody closed, and closing goes through to
+  // the upstream body: it must still be there then.
   G_OBJECT_CLASS(media_paced_parent_class)->dispose(obj);
+  g_clear_object(&self->base);
 }
 
 void paced_finalize(GObject* obj) {

@@ -28,7 +28,7 @@ void finish_error(WebKitURISchemeRequest* req, const char* message) {
 }
 
 void refuse(WebKitURISchemeRequest* req, const std::string& origin, const char* reason) {
-  std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
+  media_proxy_note_refusal(origin, reason);
   finish_error(req, kRefused);
 }
 
@@ -85,18 +85,13 @@ bool media_trusted(std::string_view key, std::string_view origin) {
 namespace {
 
 void start_fetch(WebKitURISchemeRequest* req) {
-  const char* uri = webkit_uri_scheme_request_get_uri(req);
-  const char* u = uri ? std::strstr(uri, "u=") : nullptr;
-  GChars target(u ? g_uri_unescape_string(u + 2, nullptr) : nullptr);
-  if (!target || (!g_str_has_prefix(target.get(), "http://") &&
-                  !g_str_has_prefix(target.get(), "https://")))
-    return finish_error(req, "bad ovalis-media url");
-  if (!g_media_session) g_media_session = soup_session_new();
-  GObj<SoupMessage> msg(soup_message_new("GET", target.get()));
+  std::string target = media_proxy_target(webkit_uri_scheme_request_get_uri(req));
+  if (target.empty()) return finish_error(req, "bad ovalis-media url");
+  GObj<SoupMessage> msg(soup_message_new("GET", target.c_str()));
   if (!msg) return finish_error(req, "bad ovalis-media url");
 
   auto* fetch = new MediaFetch{gobj_ref(req), gobj_ref(msg.get())};
-  soup_session_send_async(g_media_session, msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
+  soup_session_send_async(media_proxy_session(), msg.get(), G_PRIORITY_DEFAULT, nullptr, on_sent,
                           fetch);
 }
 
@@ -108,6 +103,28 @@ void on_admitted(WebKitURISchemeRequest* req, bool trusted, const std::string& o
 }
 
 }  // namespace
+
+void media_proxy_note_refusal(const std::string& origin, const char* reason) {
+  std::fprintf(stderr, "ovalis: ovalis-media proxy refused for %s%s\n", origin.c_str(), reason);
+}
+
+std::string media_proxy_target(const char* uri) {
+  const char* u = uri ? std::strstr(uri, "u=") : nullptr;
+  GChars target(u ? g_uri_unescape_string(u + 2, nullptr) : nullptr);
+  if (!target || (!g_str_has_prefix(target.get(), "http://") &&
+                  !g_str_has_prefix(target.get(), "https://")))
+    return {};
+  return target.get();
+}
+
+SoupSession* media_proxy_session() {
+  // A media element holds a connection per range it reads and opens the
+  // next before the last has closed; the default of two per host would
+  // queue a seek behind them.
+  if (!g_media_session)
+    g_media_session = soup_session_new_with_options("max-conns-per-host", 16, "max-conns", 64, nullptr);
+  return g_media_session;
+}
 
 void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
   SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
@@ -121,4 +138,5 @@ void media_scheme_cb(WebKitURISchemeRequest* req, gpointer) {
 void media_scheme_register() {
   WebKitWebContext* ctx = webkit_web_context_get_default();
   webkit_web_context_register_uri_scheme(ctx, "ovalis-media", media_scheme_cb, nullptr, nullptr);
+  media_http_start();
 }

@@ -8,6 +8,7 @@
 #include <libsoup/soup.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "content/content.h"
@@ -22,11 +23,13 @@ namespace {
 constexpr guint kKeyPollMs = 40;
 constexpr gint64 kKeyWaitUs = 3 * G_USEC_PER_SEC;
 
+using Judged = std::function<void(bool trusted, const std::string& origin)>;
+
 struct KeyWait {
-  GObj<WebKitURISchemeRequest> request;
+  std::string origin_header;
   std::string key;
   gint64 deadline;
-  MediaAdmitted done;
+  Judged done;
 };
 
 std::string header(WebKitURISchemeRequest* req, const char* name) {
@@ -37,9 +40,8 @@ std::string header(WebKitURISchemeRequest* req, const char* name) {
 
 // A key names its document; an Origin, when the engine sends one, must not
 // contradict it (a frame that was handed an address is judged by itself).
-bool judge_keyed(WebKitURISchemeRequest* req, const std::string& doc_origin) {
+bool judge_keyed(const std::string& o, const std::string& doc_origin) {
   if (!media_trusted("proxy", doc_origin)) return false;
-  std::string o = header(req, "Origin");
   return o.empty() || o == "null" || o == doc_origin || media_trusted("proxy", o);
 }
 
@@ -47,11 +49,11 @@ gboolean on_key_poll(gpointer data) {
   auto* w = static_cast<KeyWait*>(data);
   std::string origin;
   if (proxy_key_origin(w->key, &origin)) {
-    w->done(w->request.get(), judge_keyed(w->request.get(), origin), origin);
+    w->done(judge_keyed(w->origin_header, origin), origin);
     return G_SOURCE_REMOVE;
   }
   if (g_get_monotonic_time() < w->deadline) return G_SOURCE_CONTINUE;
-  w->done(w->request.get(), false, "an unknown document");
+  w->done(false, "an unknown document");
   return G_SOURCE_REMOVE;
 }
 
@@ -63,18 +65,26 @@ std::string media_request_origin(WebKitURISchemeRequest* req) {
   return committed_origin(webkit_uri_scheme_request_get_web_view(req));
 }
 
-void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done) {
-  const char* uri = webkit_uri_scheme_request_get_uri(req);
-  std::string key = proxy_key_of(uri ? uri : "");
+void media_proxy_judge(std::string_view uri, const std::string& o, Judged done) {
+  std::string key = proxy_key_of(uri);
   if (!key.empty()) {
     std::string origin;
-    if (proxy_key_origin(key, &origin)) return done(req, judge_keyed(req, origin), origin);
-    auto* w = new KeyWait{gobj_ref(req), key, g_get_monotonic_time() + kKeyWaitUs, done};
+    if (proxy_key_origin(key, &origin)) return done(judge_keyed(o, origin), origin);
+    auto* w = new KeyWait{o, key, g_get_monotonic_time() + kKeyWaitUs, std::move(done)};
     g_timeout_add_full(G_PRIORITY_DEFAULT, kKeyPollMs, on_key_poll, w,
                        [](gpointer p) { delete static_cast<KeyWait*>(p); });
     return;
   }
-  std::string o = header(req, "Origin");
-  if (!o.empty() && o != "null") return done(req, media_trusted("proxy", o), o);
-  done(req, false, o.empty() ? "a request without origin or key" : o);
+  if (!o.empty() && o != "null") return done(media_trusted("proxy", o), o);
+  done(false, o.empty() ? "a request without origin or key" : o);
+}
+
+void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done) {
+  const char* uri = webkit_uri_scheme_request_get_uri(req);
+  std::shared_ptr<WebKitURISchemeRequest> hold(
+      static_cast<WebKitURISchemeRequest*>(g_object_ref(req)), g_object_unref);
+  media_proxy_judge(uri ? uri : "", header(req, "Origin"),
+                    [hold, done](bool trusted, const std::string& origin) {
+                      done(hold.get(), trusted, origin);
+                    });
 }

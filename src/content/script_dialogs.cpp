@@ -29,6 +29,8 @@ struct AutoAnswers {
 };
 
 AutoAnswers g_autodlg;
+// The dialog the hook was armed for, when known; cleared when it goes.
+GtkWidget* g_autodlg_target = nullptr;
 int g_autodlg_budget = 0;
 guint g_autodlg_timer = 0;
 
@@ -45,10 +47,22 @@ std::optional<AutoAnswers> autodlg_answers() {
   return a;
 }
 
+void set_autodlg_target(GtkWidget* dialog) {
+  if (g_autodlg_target)
+    g_object_remove_weak_pointer(G_OBJECT(g_autodlg_target),
+                                 reinterpret_cast<gpointer*>(&g_autodlg_target));
+  g_autodlg_target = dialog;
+  if (dialog)
+    g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_autodlg_target));
+}
+
 gboolean test_autodlg_tick(gpointer) {
   GList* tops = gtk_window_list_toplevels();
   GtkWidget* found = nullptr;
-  for (GList* l = tops; l && !found; l = l->next) {
+  // Another modal dialog left open (a print dialog, say) must not take the
+  // answer meant for the one the hook was armed for.
+  if (g_autodlg_target && gtk_widget_get_visible(g_autodlg_target)) found = g_autodlg_target;
+  for (GList* l = tops; l && !found && !g_autodlg_target; l = l->next) {
     GtkWidget* w = GTK_WIDGET(l->data);
     if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w)))
       found = w;
@@ -62,11 +76,13 @@ gboolean test_autodlg_tick(gpointer) {
     int code = GTK_IS_FILE_CHOOSER_DIALOG(found) ? (cancel ? kCancel : GTK_RESPONSE_ACCEPT)
                                                  : (cancel ? kCancel : kOk);
     g_autodlg_timer = 0;
+    set_autodlg_target(nullptr);
     gtk_dialog_response(GTK_DIALOG(found), code);
     return G_SOURCE_REMOVE;
   }
   if (--g_autodlg_budget > 0) return G_SOURCE_CONTINUE;
   g_autodlg_timer = 0;
+  set_autodlg_target(nullptr);
   return G_SOURCE_REMOVE;
 }
 
@@ -95,10 +111,11 @@ struct ScriptDialogRef {
 
 }  // namespace
 
-void test_autodlg_arm() {
+void test_autodlg_arm(GtkWidget* dialog) {
   std::optional<AutoAnswers> a = autodlg_answers();
   if (!a) return;
   g_autodlg = std::move(*a);
+  set_autodlg_target(dialog);
   g_autodlg_budget = 30;
   // A dialog armed while another one waits takes over the one timer.
   if (g_autodlg_timer) g_source_remove(g_autodlg_timer);
@@ -148,7 +165,7 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpoin
     gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
     g_object_set_data(G_OBJECT(d), "ovalis-entry", entry);
     gtk_widget_show_all(d);
-    test_autodlg_arm();
+    test_autodlg_arm(d);
     int resp = run_modal(GTK_DIALOG(d));
     if (resp == kOk && !gone)
       webkit_script_dialog_prompt_set_text(dialog, gtk_entry_get_text(GTK_ENTRY(entry)));
@@ -164,7 +181,7 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpoin
     if (confirm) gtk_dialog_add_button(GTK_DIALOG(d), "Cancel", kCancel);
     gtk_dialog_add_button(GTK_DIALOG(d), "OK", kOk);
     gtk_dialog_set_default_response(GTK_DIALOG(d), kOk);
-    test_autodlg_arm();
+    test_autodlg_arm(d);
     int resp = run_modal(GTK_DIALOG(d));
     if (confirm && !gone) webkit_script_dialog_confirm_set_confirmed(dialog, resp == kOk);
     gtk_widget_destroy(d);

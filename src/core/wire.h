@@ -36,6 +36,16 @@ std::string json_find_str(std::string_view json, std::string_view key);
 // Number after the first textual match of "key":; 0 when absent or not a number.
 double json_find_num(std::string_view json, std::string_view key);
 
+// Decimal numbers on the wire, in JSON and in tool arguments always use a
+// point. The toolkit sets the user's locale at start, after which the C
+// library's strtod and printf would read and write a decimal comma in many
+// of them; these never do.
+// The number at the start of s (after white space) as strtod reads it; 0
+// when there is none.
+double ascii_num(std::string_view s);
+// v as printf's "%.<digits>g" writes it in the C locale.
+std::string ascii_num_text(double v, int digits = 6);
+
 // Cuts a byte stream into lines. Lines end at '\n'; '\r' is kept; empty
 // lines are dropped. Scans every byte once, so a huge line costs linear time.
 class LineFramer {

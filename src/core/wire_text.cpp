@@ -1,6 +1,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -131,12 +132,22 @@ std::string json_find_str(std::string_view json, std::string_view key) {
 double json_find_num(std::string_view json, std::string_view key) {
   size_t i = find_key(json, key);
   if (i == std::string_view::npos) return 0;
-  // strtod needs a terminated string; numbers are short, so copy a bounded
-  // window after the white space strtod would skip anyway.
+  // Numbers are short: a bounded window keeps a huge text from being copied.
   while (i < json.size() && g_ascii_isspace(json[i])) ++i;
-  size_t n = std::min<size_t>(json.size() - i, 64);
-  std::string tmp(json.substr(i, n));
+  return ascii_num(json.substr(i, 64));
+}
+
+double ascii_num(std::string_view s) {
+  while (!s.empty() && g_ascii_isspace(s.front())) s.remove_prefix(1);
+  std::string tmp(s.substr(0, 512));  // g_ascii_strtod needs a terminated string
   char* end = nullptr;
-  double v = g_ascii_strtod(tmp.c_str(), &end);  // the wire never uses a decimal comma
+  double v = g_ascii_strtod(tmp.c_str(), &end);
   return end == tmp.c_str() ? 0 : v;
+}
+
+std::string ascii_num_text(double v, int digits) {
+  char fmt[16];
+  std::snprintf(fmt, sizeof fmt, "%%.%dg", digits);
+  char buf[G_ASCII_DTOSTR_BUF_SIZE];
+  return g_ascii_formatd(buf, sizeof buf, fmt, v);
 }

@@ -51,7 +51,9 @@ void do_login(std::string_view id, std::string_view rest) {
   std::string file = dir + "/" + autostart_file_name(g_app_id);
 
   if (cmd == "get") {
-    send_got(id, g_file_test(file.c_str(), G_FILE_TEST_EXISTS) ? kEnabled : kDisabled);
+    // lstat: a link to nothing is an entry too, and "set 0" removes it.
+    GStatBuf st;
+    send_got(id, g_lstat(file.c_str(), &st) == 0 ? kEnabled : kDisabled);
     return;
   }
   if (cmd.rfind("set ", 0) != 0) {

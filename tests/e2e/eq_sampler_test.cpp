@@ -371,3 +371,46 @@ TEST_F(EqSampler, PlainGainsLoadAndARefusedChainIsDropped) {
   b_->send("AUDIOFILTERS");
   EXPECT_TRUE(poll([&] { return node_id(sink()).empty(); }));
 }
+
+// The user's locale writes a decimal comma; the wire, the filter-chain text
+// and the tools' arguments keep the point all the same.
+TEST(EqSamplerLocale, NumbersMeanTheSameUnderACommaLocale) {
+  if (sh("locale -a").find("de_DE.utf8") == std::string::npos)
+    GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps generates it)";
+  std::string dir = sh("mktemp -d");
+  dir.pop_back();
+  Backend b;
+  ASSERT_TRUE(b.start({.env = {{"OVALIS_NO_MAIN_WINDOW", "1"}, {"OVALIS_APP_ID", "e2e-locale"},
+                               {"LANG", "de_DE.UTF-8"}, {"LC_ALL", "de_DE.UTF-8"}}}));
+  ASSERT_EQ(std::system(("sox -q -n -r 48000 -c 1 " + dir + "/dc.wav synth 1 sine 0 dcshift 0.5").c_str()), 0);
+  b.send("SAMPLER l LOAD\tdc\t" + dir + "/dc.wav");
+  ASSERT_TRUE(b.expect_prefix("GOT l {\"ok\":true", 15000));
+
+  // Half gain, centred: 0.5 * 0.5 * cos(pi/4) on each side.
+  Recorder rec(dir + "/de.raw");
+  b.send("SAMPLER PLAY 9\tdc\t0.5\t0\t1\t1");
+  EXPECT_TRUE(rec.wait_level([](double l, double r) {
+    return std::fabs(l - 0.1768) < 0.02 && std::fabs(r - 0.1768) < 0.02;
+  })) << rec.level().first << " " << rec.level().second;
+  b.send("SAMPLER STOPALL");
+
+  std::string sink = "ovalis-eq-" + std::to_string(b.pid());
+  b.send("AUDIOFILTERS bq_peaking,1000,0.5,2.5");
+  ASSERT_TRUE(poll([&] { return !node_id(sink).empty(); })) << b.stderr_text();
+  std::string sid = node_id(sink);
+  EXPECT_TRUE(poll([&] {
+    std::string p = props(sid);
+    return param_after(p, "f0:Q") == "0.500000" && param_after(p, "f0:Gain") == "2.500000";
+  })) << props(sid);
+  b.send("AUDIOBALANCE 0.25");
+  std::string out = node_id(sink + "-out");
+  EXPECT_TRUE(poll([&] {
+    std::string p = props(out);
+    size_t at = p.find("channelVolumes");
+    return at != std::string::npos && p.find("Float 0.750000", at) < p.find("Float 1.000000", at);
+  })) << props(out);
+  b.send("AUDIOFILTERS");
+  b.send("QUIT");
+  EXPECT_EQ(b.wait_exit(10000), 0);
+  sh("rm -rf '" + dir + "'");
+}

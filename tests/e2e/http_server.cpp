@@ -8,7 +8,9 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace e2e {
 
@@ -27,6 +29,8 @@ bool write_all(int fd, const char* p, size_t n) {
 const char* reason(int status) {
   switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
+    case 416: return "Range Not Satisfiable";
     case 404: return "Not Found";
     case 302: return "Found";
     default: return "Status";
@@ -123,23 +127,50 @@ void HttpServer::serve(int fd) {
       }
       HttpResponse resp = handler_(req);
       long long len = resp.fill ? resp.stream_length : static_cast<long long>(resp.body.size());
-      std::string out = "HTTP/1.1 " + std::to_string(resp.status) + " " + reason(resp.status) +
-                        "\r\nContent-Length: " + std::to_string(len) + "\r\n";
+      long long from = 0;
+      std::string extra;
+      if (resp.ranges && !resp.endless) {
+        extra = "Accept-Ranges: bytes\r\n";
+        auto rg = req.headers.find("range");
+        long long a = -1, b = -1;
+        if (rg != req.headers.end() && std::sscanf(rg->second.c_str(), "bytes=%lld-%lld", &a, &b) >= 1 &&
+            a >= 0) {
+          if (a >= len) {
+            resp.status = 416;
+            extra += "Content-Range: bytes */" + std::to_string(len) + "\r\n";
+            len = 0;
+          } else {
+            if (b < a || b >= len) b = len - 1;
+            resp.status = 206;
+            extra += "Content-Range: bytes " + std::to_string(a) + "-" + std::to_string(b) + "/" +
+                     std::to_string(len) + "\r\n";
+            from = a;
+            len = b + 1;
+          }
+        }
+      }
+      std::string out = "HTTP/1.1 " + std::to_string(resp.status) + " " + reason(resp.status) + "\r\n";
+      if (resp.endless) out += "Connection: close\r\n";
+      else out += "Content-Length: " + std::to_string(len - from) + "\r\n";
+      out += extra;
       for (auto& [k, v] : resp.headers) out += k + ": " + v + "\r\n";
       out += "\r\n";
       if (!write_all(fd, out.data(), out.size())) goto done;
       if (req.method == "HEAD") continue;
       if (!resp.fill) {
-        if (!write_all(fd, resp.body.data(), resp.body.size())) goto done;
+        if (!write_all(fd, resp.body.data() + from, static_cast<size_t>(len - from))) goto done;
         continue;
       }
-      std::vector<char> chunk(256 * 1024);
-      for (long long off = 0; off < len;) {
+      if (resp.endless) len = std::numeric_limits<long long>::max();
+      std::vector<char> chunk(resp.endless ? 16 * 1024 : 256 * 1024);
+      for (long long off = from; off < len;) {
+        if (stop_) goto done;
         size_t n = static_cast<size_t>(std::min<long long>(chunk.size(), len - off));
         resp.fill(off, chunk.data(), n);
         if (!write_all(fd, chunk.data(), n)) goto done;
         off += static_cast<long long>(n);
       }
+      if (resp.endless) goto done;
     }
   }
 done:

@@ -28,6 +28,10 @@ struct HttpResponse {
   // length) instead of `body`.
   long long stream_length = -1;
   std::function<void(long long, char*, size_t)> fill;
+  // Honour a single "Range: bytes=a-b" with 206 and Content-Range.
+  bool ranges = false;
+  // No Content-Length: `fill` produces bytes until the client goes away.
+  bool endless = false;
 };
 
 class HttpServer {

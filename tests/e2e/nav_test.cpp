@@ -778,3 +778,29 @@ TEST(NavQuit, QuitClosesOpenDialogs) {
   ASSERT_NE(active_dialog(main_xid), 0u);
   stop_page(b);
 }
+
+// A fresh account has no downloads folder: the first download makes it, as
+// browsers do, and one that cannot be made fails that download with the reason.
+TEST(NavFresh, TheFirstDownloadMakesTheFolder) {
+  Backend* b = start_page({.extra_args = {"NavFresh"}, .env = {{"OVALIS_DOWNLOADS", std::nullopt}}});
+  ASSERT_TRUE(b);
+  std::string folder = b->dir() + "/home/Downloads";
+  write_file(folder, "in the way");
+  std::string url = g_srv.url("/dl/first.bin?size=10");
+  click_download(*b, url);
+  auto failed = download_line(*b, url, "failed");
+  ASSERT_TRUE(failed);
+  EXPECT_NE(json_member(*failed, "error").find(folder), std::string::npos) << *failed;
+
+  unlink(folder.c_str());
+  click_download(*b, url);
+  auto started = download_line(*b, url, "started");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(json_member(*started, "path"), folder + "/first.bin");
+  ASSERT_TRUE(download_line(*b, url, "done")) << b->stderr_text();
+  EXPECT_EQ(read_file(folder + "/first.bin").size(), 10u);
+  struct stat st {};
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  stop_page(b);
+}

@@ -206,6 +206,11 @@ TEST_F(Shell, LoginItemIsAnAutostartEntry) {
   EXPECT_EQ(ask(*b_, "l4", "LOGIN l4 set 0"), kDisabled);
   EXPECT_FALSE(g_file_test(entry.c_str(), G_FILE_TEST_EXISTS));
   EXPECT_EQ(ask(*b_, "l5", "LOGIN l5 get"), kDisabled);
+  // A link to nothing is still an entry at that path.
+  ASSERT_EQ(symlink((home_ + "/nowhere").c_str(), entry.c_str()), 0);
+  EXPECT_EQ(ask(*b_, "l5b", "LOGIN l5b get"), kEnabled);
+  EXPECT_EQ(ask(*b_, "l5c", "LOGIN l5c set 0"), kDisabled);
+  EXPECT_EQ(ask(*b_, "l5d", "LOGIN l5d get"), kDisabled);
   EXPECT_EQ(ask(*b_, "l6", "LOGIN l6 set"), kUnsupported);
   EXPECT_EQ(ask(*b_, "l7", "LOGIN l7 toggle"), kUnsupported);
 

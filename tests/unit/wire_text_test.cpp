@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "core/wire.h"
 
 namespace {
@@ -105,6 +107,23 @@ TEST(Json, FindNum) {
   EXPECT_DOUBLE_EQ(json_find_num(R"({"w":"7"})", "w"), 0);
   EXPECT_DOUBLE_EQ(json_find_num(R"({"x":1})", "w"), 0);
   EXPECT_DOUBLE_EQ(json_find_num(R"({"w":)", "w"), 0);
+}
+
+// The toolkit switches to the user's locale at start; German writes a
+// decimal comma, which must never reach or be expected on the wire.
+TEST(Json, NumbersKeepTheirPointInAnyLocale) {
+  std::string saved = setlocale(LC_NUMERIC, nullptr);
+  bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  EXPECT_DOUBLE_EQ(ascii_num("0.5"), 0.5);
+  EXPECT_DOUBLE_EQ(ascii_num(" -1.25e1 dB"), -12.5);
+  EXPECT_DOUBLE_EQ(ascii_num("x1"), 0);
+  EXPECT_DOUBLE_EQ(ascii_num(""), 0);
+  EXPECT_DOUBLE_EQ(json_find_num(R"({"gain":0.75})", "gain"), 0.75);
+  EXPECT_EQ(ascii_num_text(0.5), "0.5");
+  EXPECT_EQ(ascii_num_text(-1234.5678), "-1234.57");
+  EXPECT_EQ(ascii_num_text(2.0 / 3, 3), "0.667");
+  setlocale(LC_NUMERIC, saved.c_str());
+  if (!german) GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps generates it)";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 """Drives the demo application through WebKitWebDriver and Selenium.
 
 Run inside a desktop session (scripts/test-session):
-    demo_webdriver_test.py <demo backend binary>
+    demo_webdriver_test.py <demo backend binary> <ovalis binary> [unittest arguments]
 
 The driver starts the demo's backend, which starts the launcher; with
 OVALIS_AUTOMATION=1 the session's window is the demo's main window, bridge
@@ -25,16 +25,18 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 DRIVER = os.environ.get("OVALIS_WEBDRIVER", "/usr/bin/WebKitWebDriver")
 BACKEND = None  # set from the command line
+OVALIS = None
 
 
 class AppOptions(ArgOptions):
     """Capabilities for an application rather than a browser: no
-    browserName (the driver reports the application's own), only the binary
-    the driver starts."""
+    browserName (the driver reports the application's own), only the
+    program the driver starts."""
 
-    def __init__(self, binary, args=()):
+    def __init__(self, capabilities):
         super().__init__()
-        self.set_capability("webkitgtk:browserOptions", {"binary": binary, "args": list(args)})
+        for name, value in capabilities.items():
+            self.set_capability(name, value)
 
     def to_capabilities(self):
         return self._caps
@@ -74,7 +76,8 @@ class Driver:
                 time.sleep(0.1)
 
     def session(self):
-        return webdriver.Remote(command_executor=self.url, options=AppOptions(BACKEND))
+        return webdriver.Remote(command_executor=self.url, options=AppOptions(
+            {"webkitgtk:browserOptions": {"binary": BACKEND, "args": []}}))
 
     def output(self):
         with open(self.log.name, encoding="utf-8", errors="replace") as f:
@@ -196,6 +199,51 @@ class AutomationOff(unittest.TestCase):
         print("\nrefused in %.1f s" % (time.monotonic() - started), file=sys.stderr)
 
 
+class OvalisTest(unittest.TestCase):
+    """`ovalis test` starts the driver and hands the test command what to ask for."""
+
+    def setUp(self):
+        self.app = tempfile.TemporaryDirectory(prefix="ovalis-test-app-")
+        self.addCleanup(self.app.cleanup)
+        with open(os.path.join(self.app.name, "index.html"), "w") as f:
+            f.write("<!doctype html><title>unused: the demo loads its own page</title>")
+        with open(os.path.join(self.app.name, "ovalis.json"), "w") as f:
+            f.write('{"id": "org.example.Driven", "name": "Driven", "version": "1.0.0",'
+                    ' "page": "index.html", "backend": {"command": ["%s"]}}' % BACKEND)
+
+    def ovalis_test(self, *command):
+        return subprocess.run([OVALIS, "test", self.app.name, "--", *command],
+                              capture_output=True, text=True, timeout=120)
+
+    def test_runs_the_command_against_the_application(self):
+        r = self.ovalis_test("/usr/bin/python3", os.path.abspath(__file__), "--client")
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("client: main window driven", r.stdout)
+        # The command's own status comes back, and the driver is stopped.
+        r = self.ovalis_test("/bin/sh", "-c", "exit 3")
+        self.assertEqual(r.returncode, 3, r.stderr)
+
+
+def client():
+    """What a user's test does under `ovalis test`."""
+    import json
+    options = AppOptions(json.loads(os.environ["OVALIS_WEBDRIVER_CAPABILITIES"]))
+    d = webdriver.Remote(command_executor=os.environ["OVALIS_WEBDRIVER_URL"], options=options)
+    try:
+        WebDriverWait(d, 20).until(lambda d: d.execute_script(
+            "return !!window.ovalis && window.ovalis.win.id === 'main'"))
+        print("client: main window driven")
+    finally:
+        try:
+            d.quit()
+        except WebDriverException:
+            pass
+
+
 if __name__ == "__main__":
+    if sys.argv[1:] == ["--client"]:
+        client()
+        sys.exit(0)
     BACKEND = sys.argv.pop(1)
+    OVALIS = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -3,11 +3,13 @@
 // its fields intact, whatever text the caller passes.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 #include "core/dispatch.h"
 #include "core/wire.h"
 #include "ovalis/commands.h"
+#include "ovalis/json.h"
 #include "ovalis/wire.h"
 
 namespace {
@@ -154,6 +156,14 @@ TEST(SdkLines, DialogsAndNumbers) {
   EXPECT_EQ(l::badge(std::nullopt), "BADGE ");
   EXPECT_EQ(l::progress(std::nullopt), "PROGRESS");
   EXPECT_EQ(l::progress(0.25), "PROGRESS 0.25");
+  // A backend in a decimal-comma locale still writes points.
+  std::string saved = setlocale(LC_NUMERIC, nullptr);
+  if (setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    EXPECT_EQ(l::sampler_set(4, 0.5, std::nullopt, std::nullopt), "SAMPLER SET 4\t0.5\t_\t_");
+    EXPECT_EQ(ovalis::json_dump(ovalis::Json(0.25)), "0.25");
+    EXPECT_DOUBLE_EQ(ovalis::json_parse("1.5")->num(), 1.5);
+  }
+  setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(SdkFraming, LinesCutAcrossReads) {

@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <clocale>
 #include <map>
 #include <string>
 
@@ -77,7 +78,8 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
                         "https://cam.example": ["media.camera", "media.microphone"]},
             "media": ["camera", "microphone"]},
     "downloads": "ask", "popups": "window",
-    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]}
+    "opens": {"mimeTypes": ["text/markdown"], "schemes": ["Hello"]},
+    "automation": true
   })";
   g_file_set_contents(dir.file("ovalis.json").c_str(), text, -1, nullptr);
   std::string err;
@@ -105,6 +107,7 @@ TEST(AppConfig, FullFileBecomesTheLauncherCommandAndEnvironment) {
   EXPECT_EQ(env["OVALIS_DEFER_SHOW"], "1");
   EXPECT_EQ(env["OVALIS_DOWNLOADS"], "ask");
   EXPECT_EQ(env["OVALIS_POPUPS"], "window");
+  EXPECT_EQ(env["OVALIS_AUTOMATION"], "1");
   EXPECT_EQ(env["OVALIS_MEDIA"], "camera,microphone");
   EXPECT_EQ(env["OVALIS_MEDIA_ORIGINS"],
             "proxy http://127.0.0.1:*\ncamera https://cam.example\nmicrophone https://cam.example");
@@ -137,6 +140,18 @@ TEST(AppConfig, MinimalFileTakesTheDocumentedDefaults) {
 
   EXPECT_FALSE(ovalis::load_app_config(dir.file("nothing"), &err));
   EXPECT_EQ(err, dir.file("nothing") + ": cannot read: No such file or directory");
+}
+
+TEST(AppConfig, NumbersReadTheSameUnderACommaLocale) {
+  // A backend may set the user's locale; JSON numbers never follow it.
+  const char* old = setlocale(LC_NUMERIC, nullptr);
+  std::string saved = old ? old : "C";
+  if (!setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale";
+  auto v = ovalis::json_parse("[1.5, 2e-1]");
+  setlocale(LC_NUMERIC, saved.c_str());
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->arr()[0].num(), 1.5);
+  EXPECT_EQ(v->arr()[1].num(), 0.2);
 }
 
 TEST(AppConfig, OriginGlob) {

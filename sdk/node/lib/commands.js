@@ -266,10 +266,10 @@ export const spotlight = (id, query) => req('SPOTLIGHT', id, wireEscape(str(quer
 // ---- requests this platform answers as unavailable --------------------------
 // They still answer, so a backend written for every platform can ask and
 // read the refusal instead of special-casing Linux.
-export const ocr = (id, path) => req('OCR', id, wireEscape(str(path)));
+export const ocr = (id, path) => req('OCR', id, oneLine(str(path)));
 export const osa = (id, script) => req('OSA', id, oneLine(str(script)));
 export const record = (id, op) => req('RECORD', id, oneLine(str(op)));
 export const winctrl = (id, op) => req('WINCTRL', id, oneLine(str(op)));
-export const aiAvailable = (id) => `AI available ${oneLine(str(id)).replace(/ /g, '_')}`;
-export const aiGenerate = (id, request) => `AI generate ${oneLine(str(id)).replace(/ /g, '_')} ${jsonText(request)}`;
+export const aiAvailable = (id) => req('AI available', id, '');
+export const aiGenerate = (id, request) => req('AI generate', id, jsonText(request));
 export const auth = (id, reason) => req('AUTH', id, oneLine(str(reason)));

@@ -362,10 +362,10 @@ export function parseAppConfig(text, file, dir) {
     file, dir, id: '', name: '', version: '', description: '', icon: '', page: '',
     window: { title: '', width: 960, height: 640, chrome: null, accessory: false, deferShow: false },
     backend: { command: [], build: [], watch: ['backend'] },
-    origins: [], media: [], downloads: '', popups: '', mimeTypes: [], schemes: [],
+    origins: [], media: [], downloads: '', popups: '', mimeTypes: [], schemes: [], automation: false,
   };
   r.members(d, '', ['id', 'name', 'version', 'description', 'icon', 'page', 'window', 'backend',
-    'api', 'downloads', 'popups', 'opens'], true);
+    'api', 'downloads', 'popups', 'opens', 'automation'], true);
   const get = (k) => member(d, k);
   const need = (k, what) => {
     const v = get(k);
@@ -433,6 +433,7 @@ export function parseAppConfig(text, file, dir) {
         .map((s) => s.toLowerCase());
     }
   }
+  if (get('automation') !== undefined) c.automation = r.boolean(get('automation'), 'automation');
   return new AppConfig(c);
 }
 
@@ -524,6 +525,7 @@ export class AppConfig {
     if (this.window.deferShow) env.OVALIS_DEFER_SHOW = '1';
     if (this.downloads) env.OVALIS_DOWNLOADS = this.downloads;
     if (this.popups) env.OVALIS_POPUPS = this.popups;
+    if (this.automation) env.OVALIS_AUTOMATION = '1';
     if (this.media.length) env.OVALIS_MEDIA = this.media.join(',');
     const keys = { 'media.proxy': 'proxy', 'media.camera': 'camera', 'media.microphone': 'microphone' };
     const rules = [];

@@ -24,6 +24,8 @@ test('npm pack makes a tarball that installs and imports offline', { skip: !npm 
     const files = info.files.map((f) => f.path).sort();
     assert.ok(files.includes('index.d.ts') && files.includes('lib/backend.js') && files.includes('package.json'), files.join(' '));
     assert.ok(!files.some((f) => f.startsWith('test/')), 'tests stay out of the package');
+    // The page API's declarations ship too, for type-checking page code.
+    assert.ok(files.includes('ovalis.d.ts'), files.join(' '));
 
     const app = path.join(tmp, 'app');
     fs.mkdirSync(app);

@@ -12,6 +12,7 @@
 # Usage: ovalis_e2e.sh <build-dir> <cpp|python|node>
 set -eu
 build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../../.." && pwd)
 lang=$2
 PATH="$build:$PATH"
 export PATH
@@ -97,6 +98,22 @@ wait "$dev" || st=$?
 unset OVALIS_INJECT
 
 sh "$app/test/smoke.sh" >"$tmp/smoke.log" 2>&1 || fail "the project's own test failed"
+
+# The application's own backend refuses the malformed file the same way.
+case $lang in
+  cpp) backend_cmd="$app/build/app-backend" ;;
+  python)
+    backend_cmd="python3 $app/backend/main.py"
+    PYTHONPATH="$src/sdk/python"
+    export PYTHONPATH
+    ;;
+  node) backend_cmd="node $app/backend/main.mjs" ;;
+esac
+st=0
+OVALIS_APP_DIR="$tmp/bad" $backend_cmd 2>"$tmp/backend-bad.err" || st=$?
+[ "$st" -ne 0 ] || fail "the backend started from a malformed ovalis.json"
+grep -qxF "$tmp/bad/ovalis.json: window.width: expected an integer from 1 to 16384, got \"wide\"" "$tmp/backend-bad.err" ||
+  fail "backend message: $(cat "$tmp/backend-bad.err")"
 
 # ---- package, scratch install, desktop entry, URL open -----------------------
 ovalis package --lint --maintainer "E2E <e2e@example.org>" "$app" >"$tmp/package.log" 2>&1 || fail "ovalis package"

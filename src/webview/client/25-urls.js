@@ -2,11 +2,15 @@
     // URL helpers
     // ------------------------------------------------------------------
 
-    // Address of a remote http(s) resource through the launcher's media proxy.
-    // The document's key tells the proxy that this page made the address.
+    // Address of a remote http(s) resource through the launcher's media proxy:
+    // its loopback HTTP address when the launcher gave one (media elements
+    // play only from http), else the "ovalis-media" scheme. The document's
+    // key tells the proxy that this page made the address.
     function proxyURL(url) {
+      const base = typeof window.__OVALIS_MEDIA_BASE === 'string' ? window.__OVALIS_MEDIA_BASE
+        : 'ovalis-media://proxy/';
       const key = window.__OVALIS_PKEY ? 'k=' + window.__OVALIS_PKEY + '&' : '';
-      return 'ovalis-media://proxy/?' + key + 'u=' + encodeURIComponent(String(url));
+      return base + '?' + key + 'u=' + encodeURIComponent(String(url));
     }
 
     // Volume of an absolute macOS path: "/Volumes/X", "/Network/X",

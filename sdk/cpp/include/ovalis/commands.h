@@ -173,4 +173,14 @@ std::string pickcolor(std::string_view id);
 std::string thumb(std::string_view id, std::string_view path, int size);
 std::string spotlight(std::string_view id, std::string_view query);
 
+// ---- requests this platform answers as unavailable -----------------------
+// Portable backends may still send them; each gets its one answer.
+std::string ocr(std::string_view id, std::string_view path);
+std::string osa(std::string_view id, std::string_view script);
+std::string record(std::string_view id, std::string_view op);
+std::string winctrl(std::string_view id, std::string_view op);
+std::string auth(std::string_view id, std::string_view reason);
+std::string ai_available(std::string_view id);
+std::string ai_generate(std::string_view id, const Json& request);
+
 }  // namespace ovalis::line

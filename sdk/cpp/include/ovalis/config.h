@@ -44,6 +44,7 @@ struct AppConfig {
 
   std::string downloads, popups;  // empty when not given
   std::vector<std::string> mime_types, schemes;
+  bool automation = false;  // WebKitWebDriver may drive the application
 
   // The page as the launcher takes it: an absolute file path or the URL.
   std::string page_target() const;

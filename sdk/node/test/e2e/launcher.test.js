@@ -170,25 +170,22 @@ describe('an application started from ovalis.json', { skip, timeout: 3 * SLOW },
     t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
     fs.mkdirSync(path.join(dir, 'page'));
     fs.copyFileSync(PAGE, path.join(dir, 'page/index.html'));
+    // Its own id: the open socket lives in the session's runtime folder,
+    // which also holds the display's socket and so stays as it is.
+    const id = `org.example.NodeSdkTest${process.pid}`;
     fs.writeFileSync(path.join(dir, 'ovalis.json'), JSON.stringify({
-      id: 'org.example.NodeSdkTest', name: 'Node SDK test', version: '1.0.0', page: 'page/index.html',
+      id, name: 'Node SDK test', version: '1.0.0', page: 'page/index.html',
       backend: { command: ['node', 'backend.mjs'] }, window: { width: 640, height: 480 },
     }));
-    const runtime = path.join(dir, 'run');
-    fs.mkdirSync(runtime, { mode: 0o700 });
-    // The application's launcher and socket come from the environment.
-    const saved = { ...process.env };
-    process.env.XDG_RUNTIME_DIR = runtime;
+    const saved = process.env.OVALIS_LAUNCHER;
     process.env.OVALIS_LAUNCHER = LAUNCHER;
     t.after(() => {
-      for (const k of ['XDG_RUNTIME_DIR', 'OVALIS_LAUNCHER']) {
-        if (saved[k] === undefined) delete process.env[k];
-        else process.env[k] = saved[k];
-      }
+      if (saved === undefined) delete process.env.OVALIS_LAUNCHER;
+      else process.env.OVALIS_LAUNCHER = saved;
     });
     const config = loadAppConfig(dir);
     const socket = config.socketPath();
-    assert.equal(socket, path.join(runtime, 'org.example.NodeSdkTest.sock'));
+    assert.equal(socket, `${process.env.XDG_RUNTIME_DIR || '/tmp'}/${id}.sock`);
 
     const app = new Backend({ requestTimeout: SLOW });
     const run = makePageRunner(app);

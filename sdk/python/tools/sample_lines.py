@@ -1,0 +1,117 @@
+"""Prints the lines the library builds for a fixed set of calls, one per
+line. The C++ library's sample_lines program makes the same calls: the two
+outputs must be equal, and together they show that every command of the
+protocol guide has a builder."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+
+from ovalis import lines as l  # noqa: E402
+from ovalis.wire import emit_line, ret_line  # noqa: E402
+
+H = 'a\tb\nc\\d "e" é'
+
+
+def out(x: "str | list[str] | None") -> None:
+    for s in [x] if isinstance(x, str) else x or []:
+        print(s)
+
+
+out(ret_line("main:3", True, {"text": H, "n": 1.5, "list": [None, True]}))
+out(ret_line("second:4", False, {"message": H}))
+out(emit_line("second", "tick", {"n": 5}))
+out(l.eval("main", H))
+out(l.eval("second", H))
+out(l.eval_all(H))
+out(l.title("main", H))
+out(l.title("second", H))
+out(l.size("", 800, 600))
+out(l.get("1", "win:main"))
+out(l.quit())
+out(l.reload())
+out(l.winopen(l.WindowSpec(id="second", target="/tmp/p.html", title=H, width=720, height=480,
+                           chrome=l.Chrome(frame=False, controls="all"), x=10, y=20, parent="main", show=False)))
+out(l.winopen(l.WindowSpec(id="bad id")))
+out(l.winclose("second"))
+out(l.winop("second", "zoom"))
+out(l.chrome("main", l.Chrome(frame=True, transparent=False, menubar=True)))
+out(l.dragwin("main"))
+out(l.resizewin("second", "se"))
+out(l.menubar("", [l.Menu(title=H, items=[l.MenuItem.item("new", H, "Ctrl+N", checked=True), l.MenuItem.separator(),
+                                          l.MenuItem.sub("recent", "Open Recent", [l.MenuItem.item("r1", "notes.txt")]),
+                                          l.MenuItem.stock("copy")]), l.Menu(role="edit")]))
+out(l.menubar("second", [l.Menu(title="View", items=[l.MenuItem.item("x", "X", disabled=True)])]))
+out(l.tray(l.Tray(title="App", icon="/i.png", tooltip=H, click_item=True, items=[l.MenuItem.item("show", "Show")])))
+out(l.tray_remove())
+out(l.context_menu([l.MenuItem.stock("copy"), l.MenuItem.item("hello", "Say Hello")]))
+out(l.context_clear())
+out(l.context_suppress(True))
+out(l.menu_reset("second"))
+out(l.menu_update("", "ticks", None, False, None))
+out(l.menu_update("second", "ticks", "Label", True, True))
+out(l.dlg("main:5", "confirm", ["Quit?", H, "Quit", "Stay"]))
+out(l.dlg("q40", "save", ["txt", "notes.txt", "downloads"]))
+out(l.navr("n1", "allow"))
+out(l.popupr("p1", "deny"))
+out(l.find("main:8", H, True, False))
+out(l.stopfind("main:9"))
+out(l.print_("second"))
+out(l.pdf("second", "12", "/tmp/a b.pdf"))
+out(l.pdf("main", "13", H))
+out(l.cookies("20", "get", ["https://example.org"]))
+out(l.cookies("21", "set", ["sid", H, "example.org", "/", "1767225600000", "1", "1", "lax"]))
+out(l.permission("30", False, "notifications"))
+out(l.permission("31", True, "automation"))
+out(l.clipwrite(l.ClipData(text=H, html="<b>x</b>", paths=["/a", "/b"])))
+out(l.clipwatch(500))
+out(l.notify("n1", "Title", H, "sub", True, [l.NotifyAction("open", "Open log")]))
+out(l.notify("", "T", "B"))
+out(l.power("1", True, True, H))
+out(l.power("2", False))
+out(l.secret("3", "set", "svc", H, H))
+out(l.shell("7", "open", H))
+out(l.login_get("10"))
+out(l.login_set("11", True))
+out(l.badge(3))
+out(l.badge(None))
+out(l.progress(0.4))
+out(l.progress(None))
+out(l.attention())
+out(l.appicon(H))
+out(l.audio_filters([l.Filter("peaking", 1000, 1.4, -3), l.Filter("low,shelf", 120, 0.7, 4, 2.5)]))
+out(l.audio_filter_set(0, 1200, 1.4, -2))
+out(l.audio_balance(-0.25))
+out(l.sampler_load("14", "kick", H))
+out(l.sampler_play(1, "kick", 0.8, 0, 1, False))
+out(l.sampler_set(1, None, -0.5, None))
+out(l.sampler_stop(1))
+out(l.sampler_stop_all())
+out(l.sampler_master(0.9))
+out(l.sampler_unload("kick"))
+out(l.audiotap("15", True, 80))
+out(l.audiotap_stop())
+out(l.sound("16", ""))
+out(l.say("18", H, "", 0.5))
+out(l.saystop())
+out(l.voices("19"))
+out(l.nowplaying(l.NowPlaying(H, "Band", "Album", 180, 12.5, True)))
+out(l.nowplaying_clear())
+out(l.hkreg("20", "find", "ctrl+shift+f"))
+out(l.hkunreg("find"))
+out(l.keystroke("21", "ctrl+v"))
+out(l.mousetrack("22", ""))
+out(l.mousetrack_stop())
+out(l.capture("23"))
+out(l.pickcolor("24"))
+out(l.thumb("25", H, 128))
+out(l.spotlight("26", H))
+out(l.ocr("27", "/tmp/a.png"))
+out(l.osa("28", 'tell application "Finder"'))
+out(l.record("29", "start"))
+out(l.winctrl("30", "move"))
+out(l.auth("31", "unlock"))
+out(l.ai_available("32"))
+out(l.ai_generate("33", {"prompt": H}))
+out(l.get("id with blank", "a\nb"))
