@@ -66,6 +66,12 @@ static const char kShimBody[] = R"JS(
   function note(word) {
     if (window.__OVALIS_TOK) window.webkit.messageHandlers.ovalis.postMessage(window.__OVALIS_TOK + '|0:' + word);
   }
+  // Script dialogs name the page that shows them; those of embedded frames
+  // must not borrow this document's name.
+  ['alert', 'confirm', 'prompt'].forEach(function (m) {
+    var real = window[m];
+    window[m] = function () { note('dialog'); return real.apply(window, arguments); };
+  });
   var realOpen = window.open;
   window.open = function () {
     note('open');
@@ -164,6 +170,16 @@ bool take_open_mark(WebKitWebView* opener, std::string* origin) {
   return true;
 }
 
+bool take_dialog_mark(WebKitWebView* view) {
+  auto wt = g_win_token.find(ovalis_winid_for_wv(view));
+  if (wt == g_win_token.end()) return false;
+  auto it = g_call_tokens.find(wt->second);
+  if (it == g_call_tokens.end() || it->second.dialog_mark_until <= g_get_monotonic_time())
+    return false;
+  it->second.dialog_mark_until = 0;
+  return true;
+}
+
 bool proxy_key_origin(std::string_view key, std::string* origin) {
   auto k = g_proxy_keys.find(std::string(key));
   if (k == g_proxy_keys.end()) return false;
@@ -254,7 +270,7 @@ void assign_call_token(WebKitWebView* view, const std::string& window_id,
   GChars tok(g_uuid_string_random());
   if (!tok || !*tok) return;
   std::string token = tok.get();
-  g_call_tokens[token] = CallToken{window_id, origin, {}, {}, 0};
+  g_call_tokens[token] = CallToken{window_id, origin, {}, {}, 0, 0};
   g_win_token[window_id] = token;
   std::string js = "window.__OVALIS_TOK=";
   json_escape_to(js, token);
@@ -317,6 +333,8 @@ void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult
         it->second.open_mark_until = g_get_monotonic_time() + kOpenMarkUs;
       else if (pc.payload == "opened")
         it->second.open_mark_until = 0;
+      else if (pc.payload == "dialog")
+        it->second.dialog_mark_until = g_get_monotonic_time() + kOpenMarkUs;
       return;
     }
     win = it->second.window_id;
