@@ -18,6 +18,12 @@ wheel: build
 	cmake --build $(BUILD) --target python_wheel
 	@ls -1 $(BUILD)/python/dist/*.whl
 
+# make page-api-doc - rewrite docs/page-api.md from the page API's declarations
+.PHONY: page-api-doc
+page-api-doc: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target ovalis_app
+	scripts/page-api-doc $(BUILD)/generated/client_js.js src/webview/ovalis.d.ts docs/page-api.md
+
 deps:
 	@scripts/install-deps
 

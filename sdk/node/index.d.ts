@@ -150,7 +150,11 @@ export type MenuItem =
 export interface Menu {
   title?: string;
   items?: MenuItem[];
-  /** "edit": the stock Edit menu (title and items ignored). */
+  /**
+   * "edit": the stock Edit menu (title ignored). Its items are the stock
+   * entries it shows, such as stock('standard') for undo, redo, cut, copy,
+   * paste and select all; without items the launcher shows no Edit menu.
+   */
   role?: string;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "core/gobj.h"
+#include "core/wire.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr auto kQuiet = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_S
 // when it ran to the end with status 0; its standard output goes to *out
 // when out is given, else to /dev/null.
 bool run_bounded(const std::vector<std::string>& argv, int limit_ms, std::string* out) {
+  wire_flush();
   auto args = c_argv(argv);
   int flags = G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL |
               G_SPAWN_STDERR_TO_DEV_NULL;

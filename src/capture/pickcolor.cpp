@@ -126,11 +126,11 @@ void do_pickcolor(std::string_view id) {
   GVariantBuilder opts;
   g_variant_builder_init(&opts, G_VARIANT_TYPE("a{sv}"));
   g_variant_builder_add(&opts, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-  GVar reply(g_dbus_connection_call_sync(bus, kPortal, kPortalPath,
-                                         "org.freedesktop.portal.Screenshot", "PickColor",
-                                         g_variant_new("(sa{sv})", "", &opts),
-                                         G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, 3000,
-                                         nullptr, nullptr));
+  GVar reply(bus_call_sync(bus, kPortal, kPortalPath,
+                           "org.freedesktop.portal.Screenshot", "PickColor",
+                           g_variant_new("(sa{sv})", "", &opts),
+                           G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, 3000,
+                           nullptr, nullptr));
   if (!reply) {
     pick_finish(it, "{\"ok\":false,\"error\":\"unsupported on linux\"}");
     return;

@@ -1,15 +1,15 @@
 // The media proxy on a loopback HTTP port. The engine hands media element
-// addresses straight to its media player, which loads only http(s), blob
-// and file addresses: an "ovalis-media" address fails there before any
-// request is made. So the same proxy is served here too, on 127.0.0.1,
-// under a path secret to this run (other local processes cannot use it),
-// with the same trust decision; the page's ovalis.proxyURL gives this
-// address. Media players ask for byte ranges, so
-// ranges are passed upstream, or answered by skipping through a body that
-// the upstream sends whole. Bodies are relayed one chunk at a time: nothing
-// is read from the upstream until the page has taken the previous chunk, so
-// a page that stops reading stops the upstream too, and a page that goes
-// away closes it.
+// addresses to its media player, which loads only http(s), blob and file
+// addresses: on an "ovalis-media" address it gives up with a format error
+// (after one small request to sniff the type), whatever the scheme's
+// registration or answer. So the same proxy is served here too, on
+// 127.0.0.1, under a path secret to this run (other local processes cannot
+// use it), with the same trust decision; ovalis.proxyURL gives this
+// address. Media players ask for byte ranges, so ranges are passed
+// upstream, or answered by skipping through a body that the upstream sends
+// whole. Bodies are relayed with at most two chunks in hand, one being read
+// while the other is written: a page that stops reading stops the upstream
+// too, and a page that goes away closes it.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/random.h>
@@ -54,7 +54,12 @@ struct Relay {
   bool chunked = false;
   uint64_t skip = 0;
   int64_t left = -1;  // body bytes still to send; -1 until the upstream ends
-  std::vector<char> buf;
+  // Two buffers: one being written to the page, one being filled.
+  std::vector<char> buf[2];
+  int fill_idx = 0;
+  const char* ready = nullptr;  // a read chunk waiting for the write to finish
+  size_t ready_len = 0;
+  bool reading = false, writing = false, eof = false, failed = false;
   std::string out;    // response head or chunk framing being written
   char frame[24];
   GOutputVector vec[3];
@@ -112,7 +117,7 @@ void respond_text(Relay* r, int status, const std::string& text) {
                                   nullptr, on_final_write, r);
 }
 
-void read_body(Relay* r);
+void pump(Relay* r);
 
 void on_chunk_written(GObject* src, GAsyncResult* res, gpointer data) {
   auto* r = static_cast<Relay*>(data);
@@ -120,13 +125,18 @@ void on_chunk_written(GObject* src, GAsyncResult* res, gpointer data) {
   bool ok = r->chunked ? g_output_stream_writev_all_finish(G_OUTPUT_STREAM(src), res, nullptr, &raw)
                        : g_output_stream_write_all_finish(G_OUTPUT_STREAM(src), res, nullptr, &raw);
   GErr err(raw);
-  // A write error means the page closed the connection: the element went
-  // away or seeks elsewhere. The upstream is dropped with it.
-  if (!ok || r->left == 0) return relay_end(r);
-  read_body(r);
+  r->writing = false;
+  if (!ok) {
+    // The page closed the connection: the element went away or seeks
+    // elsewhere. The upstream is dropped with it.
+    r->failed = true;
+    g_cancellable_cancel(r->cancel.get());
+  }
+  pump(r);
 }
 
 void send_bytes(Relay* r, const char* p, size_t n) {
+  r->writing = true;
   if (!r->chunked) {
     g_output_stream_write_all_async(r->out_stream(), p, n, G_PRIORITY_DEFAULT, nullptr,
                                     on_chunk_written, r);
@@ -145,39 +155,65 @@ void on_body_read(GObject* src, GAsyncResult* res, gpointer data) {
   GError* raw = nullptr;
   gssize n = g_input_stream_read_finish(G_INPUT_STREAM(src), res, &raw);
   GErr err(raw);
+  r->reading = false;
   if (n < 0) {
     // Closing without the final chunk, or short of the length, tells the
     // page the body was cut off rather than complete.
-    return relay_end(r);
+    r->failed = true;
+  } else if (n == 0) {
+    r->eof = true;
+  } else {
+    const char* p = r->buf[r->fill_idx].data();
+    size_t len = static_cast<size_t>(n);
+    if (r->skip > 0) {
+      size_t drop = static_cast<size_t>(std::min<uint64_t>(r->skip, len));
+      r->skip -= drop;
+      p += drop;
+      len -= drop;
+    }
+    if (r->left >= 0 && static_cast<uint64_t>(len) > static_cast<uint64_t>(r->left))
+      len = static_cast<size_t>(r->left);
+    if (r->left > 0) r->left -= static_cast<int64_t>(len);
+    r->ready = p;
+    r->ready_len = len;
   }
-  if (n == 0) {
-    if (r->chunked) {
+  pump(r);
+}
+
+// Reads the next chunk while the last one is being written, so the
+// upstream and the page both keep moving; never more than two chunks are
+// held, so a page that stops reading stops the upstream.
+void pump(Relay* r) {
+  if (r->failed) {
+    if (!r->reading && !r->writing) relay_end(r);
+    return;
+  }
+  if (!r->writing && r->ready) {
+    const char* p = r->ready;
+    size_t n = r->ready_len;
+    r->ready = nullptr;
+    r->fill_idx ^= 1;  // the next read goes to the other buffer
+    if (n > 0) send_bytes(r, p, n);
+  }
+  bool done = r->eof || r->left == 0;
+  if (!r->reading && !r->ready && !done) {
+    r->reading = true;
+    std::vector<char>& b = r->buf[r->fill_idx];
+    if (b.empty()) b.resize(kChunk);
+    g_input_stream_read_async(r->body.get(), b.data(), b.size(), G_PRIORITY_DEFAULT,
+                              r->cancel.get(), on_body_read, r);
+    return;
+  }
+  if (done && !r->reading && !r->writing && !r->ready) {
+    if (r->eof && r->chunked) {
       r->out = "0\r\n\r\n";
       g_output_stream_write_all_async(r->out_stream(), r->out.data(), r->out.size(),
                                       G_PRIORITY_DEFAULT, nullptr, on_final_write, r);
       return;
     }
-    return relay_end(r);
+    // A body that ended short of its length closes short of it too.
+    relay_end(r);
   }
-  const char* p = r->buf.data();
-  size_t len = static_cast<size_t>(n);
-  if (r->skip > 0) {
-    size_t drop = static_cast<size_t>(std::min<uint64_t>(r->skip, len));
-    r->skip -= drop;
-    p += drop;
-    len -= drop;
-  }
-  if (r->left >= 0 && static_cast<uint64_t>(len) > static_cast<uint64_t>(r->left))
-    len = static_cast<size_t>(r->left);
-  if (len == 0) return read_body(r);
-  if (r->left > 0) r->left -= static_cast<int64_t>(len);
-  send_bytes(r, p, len);
-}
-
-void read_body(Relay* r) {
-  if (r->buf.empty()) r->buf.resize(kChunk);
-  g_input_stream_read_async(r->body.get(), r->buf.data(), r->buf.size(), G_PRIORITY_DEFAULT,
-                            r->cancel.get(), on_body_read, r);
 }
 
 void on_head_written(GObject* src, GAsyncResult* res, gpointer data) {
@@ -185,7 +221,7 @@ void on_head_written(GObject* src, GAsyncResult* res, gpointer data) {
   if (!g_output_stream_write_all_finish(G_OUTPUT_STREAM(src), res, nullptr, nullptr) ||
       r->head_only || r->left == 0)
     return relay_end(r);
-  read_body(r);
+  pump(r);
 }
 
 void on_upstream(GObject* src, GAsyncResult* res, gpointer data) {
@@ -232,6 +268,16 @@ void on_upstream(GObject* src, GAsyncResult* res, gpointer data) {
 
 void start_upstream(Relay* r);
 
+// Whether a path starts with "/<secret>/", compared in constant time so
+// that the answer's timing tells a local prober nothing about the secret.
+bool secret_path(std::string_view p) {
+  size_t n = g_mhttp_secret.size();
+  if (p.size() < n + 2 || p[0] != '/' || p[n + 1] != '/') return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(p[i + 1] ^ g_mhttp_secret[i]);
+  return diff == 0;
+}
+
 void handle_request(Relay* r, size_t head_end) {
   GSocket* sock = g_socket_connection_get_socket(r->conn.get());
   g_socket_set_timeout(sock, 0);
@@ -261,9 +307,7 @@ void handle_request(Relay* r, size_t head_end) {
 
   // "/<secret>/?k=<document key>&u=<address>"
   std::string_view p = path.get();
-  if (p.size() < g_mhttp_secret.size() + 2 || p[0] != '/' ||
-      p.substr(1, g_mhttp_secret.size()) != g_mhttp_secret || p[g_mhttp_secret.size() + 1] != '/')
-    return respond_text(r, 404, "not found");
+  if (!secret_path(p)) return respond_text(r, 404, "not found");
 
   const char* o = soup_message_headers_get_one(h, "Origin");
   std::string origin_header = o ? o : "";

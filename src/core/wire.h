@@ -82,6 +82,8 @@ extern std::mutex g_write_mutex;
 void pipe_write_line(std::string_view line);
 
 // Sends lines collected while the main loop handled a batch of backend lines.
+// Anything that blocks the main loop calls it first, so answers already made
+// never wait behind it.
 void wire_flush();
 
 // Queues fn to run once on the main loop. Callables queued from one thread
@@ -101,6 +103,13 @@ int unix_connect(const char* path, std::string* error);
 
 // Appends whatever can be read now from a non-blocking fd; true at EOF or error.
 bool drain_pipe(int fd, std::string& buf);
+
+// g_dbus_connection_call_sync after wire_flush: every synchronous bus call
+// goes through it, as its service may take up to the whole time-out.
+GVariant* bus_call_sync(GDBusConnection* bus, const char* name, const char* path,
+                        const char* iface, const char* method, GVariant* params,
+                        const GVariantType* reply_type, GDBusCallFlags flags, int timeout_ms,
+                        GCancellable* cancellable, GError** error);
 
 // Bus connections, made once on first use; nullptr when unavailable.
 GDBusConnection* session_bus();

@@ -181,7 +181,17 @@ bool drain_pipe(int fd, std::string& buf) {
 }
 
 static GDBusConnection* bus_once(GBusType type) {
+  wire_flush();  // connecting to a stuck bus daemon can take a while
   return g_bus_get_sync(type, nullptr, nullptr);
+}
+
+GVariant* bus_call_sync(GDBusConnection* bus, const char* name, const char* path,
+                        const char* iface, const char* method, GVariant* params,
+                        const GVariantType* reply_type, GDBusCallFlags flags, int timeout_ms,
+                        GCancellable* cancellable, GError** error) {
+  wire_flush();
+  return g_dbus_connection_call_sync(bus, name, path, iface, method, params, reply_type, flags,
+                                     timeout_ms, cancellable, error);
 }
 
 GDBusConnection* session_bus() {

@@ -6,11 +6,11 @@
 std::string idle_json() {
   double secs = 0;
   if (GDBusConnection* bus = session_bus()) {
-    GVar r(g_dbus_connection_call_sync(bus, "org.gnome.Mutter.IdleMonitor",
-                                       "/org/gnome/Mutter/IdleMonitor/Core",
-                                       "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr,
-                                       G_VARIANT_TYPE("(t)"), G_DBUS_CALL_FLAGS_NONE, 500,
-                                       nullptr, nullptr));
+    GVar r(bus_call_sync(bus, "org.gnome.Mutter.IdleMonitor",
+                         "/org/gnome/Mutter/IdleMonitor/Core",
+                         "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr,
+                         G_VARIANT_TYPE("(t)"), G_DBUS_CALL_FLAGS_NONE, 500,
+                         nullptr, nullptr));
     if (r) {
       guint64 ms = 0;
       g_variant_get(r.get(), "(t)", &ms);

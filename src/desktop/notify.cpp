@@ -85,7 +85,7 @@ void do_notify(std::string_view rest) {
   const char* icon = std::getenv("OVALIS_ICON");
   std::string icon_s = utf8_valid(icon ? icon : "");
 
-  GVar reply(g_dbus_connection_call_sync(
+  GVar reply(bus_call_sync(
       bus, kNotif, kNotifPath, kNotif, "Notify",
       g_variant_new("(susssasa{sv}i)", utf8_valid(g_app_name).c_str(), 0u, icon_s.c_str(),
                     title.c_str(), body.c_str(), &acts, &hints, -1),

@@ -26,9 +26,9 @@ void release_all() {
   }
   if (g_screensaver_cookie != 0) {
     if (GDBusConnection* bus = session_bus())
-      GVar(g_dbus_connection_call_sync(bus, kSaver, kSaverPath, kSaver, "UnInhibit",
-                                       g_variant_new("(u)", g_screensaver_cookie), nullptr,
-                                       G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr));
+      GVar(bus_call_sync(bus, kSaver, kSaverPath, kSaver, "UnInhibit",
+                         g_variant_new("(u)", g_screensaver_cookie), nullptr,
+                         G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr));
     g_screensaver_cookie = 0;
   }
 }
@@ -36,6 +36,7 @@ void release_all() {
 // Takes the login manager's "sleep:idle" block lock; true when it is held.
 bool take_sleep_lock(GDBusConnection* bus, const std::string& who, const std::string& why) {
   GUnixFDList* raw_fds = nullptr;
+  wire_flush();  // the bus call below blocks
   GVar reply(g_dbus_connection_call_with_unix_fd_list_sync(
       bus, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
       "Inhibit", g_variant_new("(ssss)", "sleep:idle", who.c_str(), why.c_str(), "block"),
@@ -51,10 +52,10 @@ bool take_sleep_lock(GDBusConnection* bus, const std::string& who, const std::st
 }
 
 bool inhibit_screensaver(GDBusConnection* bus, const std::string& who, const std::string& why) {
-  GVar reply(g_dbus_connection_call_sync(bus, kSaver, kSaverPath, kSaver, "Inhibit",
-                                         g_variant_new("(ss)", who.c_str(), why.c_str()),
-                                         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 1000,
-                                         nullptr, nullptr));
+  GVar reply(bus_call_sync(bus, kSaver, kSaverPath, kSaver, "Inhibit",
+                           g_variant_new("(ss)", who.c_str(), why.c_str()),
+                           G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 1000,
+                           nullptr, nullptr));
   if (!reply) return false;
   g_variant_get(reply.get(), "(u)", &g_screensaver_cookie);
   return true;

@@ -30,10 +30,10 @@ GVariant* secret_attrs(const std::string& service, const std::string& account) {
 
 bool open_session(GDBusConnection* bus) {
   if (!g_secret_session.empty()) return true;
-  GVar r(g_dbus_connection_call_sync(bus, kSecrets, kServicePath, kServiceIface, "OpenSession",
-                                     g_variant_new("(sv)", "plain", g_variant_new_string("")),
-                                     G_VARIANT_TYPE("(vo)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs,
-                                     nullptr, nullptr));
+  GVar r(bus_call_sync(bus, kSecrets, kServicePath, kServiceIface, "OpenSession",
+                       g_variant_new("(sv)", "plain", g_variant_new_string("")),
+                       G_VARIANT_TYPE("(vo)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs,
+                       nullptr, nullptr));
   if (!r) return false;
   GVar path(g_variant_get_child_value(r.get(), 1));
   g_secret_session = g_variant_get_string(path.get(), nullptr);
@@ -44,7 +44,7 @@ bool open_session(GDBusConnection* bus) {
 std::vector<std::string> secret_search(GDBusConnection* bus, const std::string& service,
                                        const std::string& account) {
   std::vector<std::string> found;
-  GVar r(g_dbus_connection_call_sync(
+  GVar r(bus_call_sync(
       bus, kSecrets, kServicePath, kServiceIface, "SearchItems",
       g_variant_new("(@a{ss})", secret_attrs(service, account)), G_VARIANT_TYPE("(aoao)"),
       G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, nullptr));
@@ -75,7 +75,7 @@ std::string secret_get(GDBusConnection* bus, const std::string& service,
   if (items.empty()) return "{\"ok\":true,\"value\":null}";
   const char* one[] = {items.front().c_str(), nullptr};
   GError* raw = nullptr;
-  GVar r(g_dbus_connection_call_sync(
+  GVar r(bus_call_sync(
       bus, kSecrets, kServicePath, kServiceIface, "GetSecrets",
       g_variant_new("(^aoo)", one, g_secret_session.c_str()),
       G_VARIANT_TYPE("(a{o(oayays)})"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, &raw));
@@ -106,7 +106,7 @@ std::string secret_set(GDBusConnection* bus, const std::string& service,
                                    g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
                                    bytes, "text/plain");
   GError* raw = nullptr;
-  GVar r(g_dbus_connection_call_sync(
+  GVar r(bus_call_sync(
       bus, kSecrets, kDefaultCollection, "org.freedesktop.Secret.Collection", "CreateItem",
       g_variant_new("(a{sv}@(oayays)b)", &props, secret, TRUE), G_VARIANT_TYPE("(oo)"),
       G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, &raw));
@@ -123,9 +123,9 @@ std::string secret_set(GDBusConnection* bus, const std::string& service,
 std::string secret_delete(GDBusConnection* bus, const std::string& service,
                           const std::string& account) {
   for (const std::string& path : secret_search(bus, service, account)) {
-    GVar r(g_dbus_connection_call_sync(bus, kSecrets, path.c_str(), "org.freedesktop.Secret.Item",
-                                       "Delete", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                       kTimeoutMs, nullptr, nullptr));
+    GVar r(bus_call_sync(bus, kSecrets, path.c_str(), "org.freedesktop.Secret.Item",
+                         "Delete", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE,
+                         kTimeoutMs, nullptr, nullptr));
   }
   return "{\"ok\":true}";
 }

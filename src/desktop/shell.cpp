@@ -57,11 +57,11 @@ bool show_items(const std::string& uri) {
   GDBusConnection* bus = session_bus();
   if (!bus || uri.empty()) return false;
   const char* uris[] = {uri.c_str(), nullptr};
-  GVar r(g_dbus_connection_call_sync(bus, "org.freedesktop.FileManager1",
-                                     "/org/freedesktop/FileManager1",
-                                     "org.freedesktop.FileManager1", "ShowItems",
-                                     g_variant_new("(^ass)", uris, ""), nullptr,
-                                     G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr));
+  GVar r(bus_call_sync(bus, "org.freedesktop.FileManager1",
+                       "/org/freedesktop/FileManager1",
+                       "org.freedesktop.FileManager1", "ShowItems",
+                       g_variant_new("(^ass)", uris, ""), nullptr,
+                       G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr));
   return r != nullptr;
 }
 

@@ -69,7 +69,7 @@ void report_initial_theme() {
     write_theme(dark);
     return;
   }
-  GVar reply(g_dbus_connection_call_sync(
+  GVar reply(bus_call_sync(
       bus, kPortal, kPortalPath, kSettingsIface, "Read",
       g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"), G_VARIANT_TYPE("(v)"),
       G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr));

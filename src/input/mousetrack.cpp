@@ -120,6 +120,7 @@ void on_started(guint32 code, GVariant* results) {
   GDBusConnection* bus = session_bus();
   GError* raw = nullptr;
   GUnixFDList* fds_raw = nullptr;
+  wire_flush();  // the bus call below blocks
   GVar reply(g_dbus_connection_call_with_unix_fd_list_sync(
       bus, kPortalBus, kPortalPath, kScIface, "OpenPipeWireRemote",
       g_variant_new("(oa{sv})", g_mt_session.c_str(), nullptr), G_VARIANT_TYPE("(h)"),

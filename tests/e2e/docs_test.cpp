@@ -105,7 +105,8 @@ addEventListener('load', () => {
 //   "-> line"  is sent, with "⇥" as a tab;
 //   "<- line"  must arrive; "..." in it stands for any text; a "<- CALL"
 //              line is first made by the page itself, and the call id it
-//              gets stands in for the guide's id in later "->" lines.
+//              gets stands in for the guide's id in later "->" lines;
+//   "(the page's promise resolves with X)" must hold for the last call.
 //
 // Paths in the guide are stand-ins: /home/me/ is the session's home, /app/
 // and /tmp/ are folders this test fills with the files the examples name.
@@ -115,6 +116,8 @@ addEventListener('load', () => {
 // (the login manager, a browser, the screen-cast and screenshot portals,
 // the machine's locate database):
 // for those an answer with the right id is enough.
+
+const std::string kResolves = "(the page's promise resolves with ";
 
 struct GuideBlock {
   int line = 0;  // where the block starts in the guide, for messages
@@ -138,7 +141,8 @@ std::vector<GuideBlock> guide_blocks(const std::string& doc) {
       cur = {n + 1, {}};
       continue;
     }
-    if (fenced && (t.rfind("-> ", 0) == 0 || t.rfind("<- ", 0) == 0 || t == "->"))
+    if (fenced && (t.rfind("-> ", 0) == 0 || t.rfind("<- ", 0) == 0 || t == "->" ||
+                   t.rfind(kResolves, 0) == 0))
       cur.lines.push_back(t);
   }
   return out;
@@ -218,7 +222,7 @@ class GuideExamples : public testing::Test {
     b_ = start_page({.target = root_ + "/app/page.html",
                      .extra_args = {"Guide"},
                      .env = {{"OVALIS_TEST_AUTODLG",
-                              "yes\ttext:Ada\tpath:" + home_ + "/notes.txt"}}});
+                              "yes\ttext:Ada\tpath:" + home_ + "/Downloads/notes.txt"}}});
     return b_;
   }
   // The guide's stand-in paths made real.
@@ -232,12 +236,24 @@ class GuideExamples : public testing::Test {
     ASSERT_TRUE(b) << "launcher did not start for the block at line " << blk.line;
     b->collect(150);
     std::vector<std::pair<std::string, std::string>> swaps;  // guide text -> real text
+    // Call ids end at a blank or at the end of the line.
     auto swapped = [&](std::string s) {
+      s += ' ';
       for (auto& [from, to] : swaps) s = replace_all(s, from, to);
+      s.pop_back();
       return s;
     };
     std::map<std::string, std::string> request_kw;  // request id -> keyword
+    std::string last_call;  // the real id of the page's last call
     for (const std::string& gl : blk.lines) {
+      if (gl.rfind(kResolves, 0) == 0) {
+        std::string want = real_paths(gl.substr(kResolves.size(), gl.size() - kResolves.size() - 1));
+        auto value = b->page_eval("window.__guide[" + json_quote(last_call) + "]");
+        EXPECT_TRUE(value && matches_guide(*value, want))
+            << "guide block at line " << blk.line << ": the call resolved with "
+            << value.value_or("nothing") << ", not " << want;
+        continue;
+      }
       std::string guide_text = gl.size() > 3 ? gl.substr(3) : "";
       if (gl.rfind("->", 0) == 0) {
         // Files written under /tmp go to this test's folder instead.
@@ -270,14 +286,16 @@ class GuideExamples : public testing::Test {
         std::string method = call_method(*want);
         std::string win = want->id.substr(0, want->id.find(':'));
         if (method != "client.hello" && method != "client.capabilities" && method != "win.getState")
-          b->send((win == "main" ? "EVAL " : "EVAL@" + win + " ") + "window.__invoke(" +
-                  wire_escape(json_quote(want->payload)) + ")");
+          b->send((win == "main" ? "EVAL " : "EVAL@" + win + " ") +
+                  "(window.__guide=window.__guide||{})[" + json_quote(want->id) +
+                  "]=window.__invoke(" + wire_escape(json_quote(want->payload)) + ")");
         auto got = b->expect([&](const std::string& l) {
           auto c = parse_call(l);
           return c && c->payload == want->payload;
         });
         ASSERT_TRUE(got) << "guide line " << blk.line << ": the page's call never came: " << text;
         swaps.emplace_back(want->id + " ", parse_call(*got)->id + " ");
+        last_call = want->id;
         continue;
       }
       static const std::set<std::string> kDesktopAnswers = {"POWER", "SHELL", "PICKCOLOR",

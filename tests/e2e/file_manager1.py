@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # org.freedesktop.FileManager1 for the headless test session, where no file
 # manager runs. Each call is appended to the log file named on the command
-# line as "<method> <uri> ..." and answered with success.
+# line as "<method> <uri> ..." and answered with success; with "hang" after
+# the log file, it is never answered, like a file manager that is stuck.
 import sys
 
 from gi.repository import Gio, GLib
@@ -16,13 +17,18 @@ XML = """
 </node>
 """
 log = sys.argv[1]
+hang = sys.argv[2:] == ["hang"]
+unanswered = []
 
 
 def on_call(conn, sender, path, iface, method, params, invocation):
     uris, _startup = params.unpack()
     with open(log, "a") as f:
         f.write(" ".join([method] + list(uris)) + "\n")
-    invocation.return_value(None)
+    if hang:
+        unanswered.append(invocation)
+    else:
+        invocation.return_value(None)
 
 
 def on_acquired(conn, name):

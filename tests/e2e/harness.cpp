@@ -1,6 +1,8 @@
 #include "harness.h"
 
 #include "json_string.h"
+#include "ovalis/json.h"
+#include "ovalis/wire.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -39,20 +41,6 @@ std::string make_temp_dir() {
   buf.push_back('\0');
   if (!mkdtemp(buf.data())) std::abort();
   return buf.data();
-}
-
-std::string escape_field(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -225,7 +213,7 @@ std::optional<std::string> Backend::page_eval(const std::string& expr, const std
       "r.tag=" + std::to_string(tag) +
       ";window.__invoke(JSON.stringify({method:'__probe',params:r}))})";
   std::string kw = window == "main" ? "EVAL " : "EVAL@" + window + " ";
-  send(kw + escape_field(js));
+  send(kw + ovalis::wire_escape(js));
   std::string marker = "\"tag\":" + std::to_string(tag) + "}";
   auto line = expect(
       [&](const std::string& l) {
@@ -308,10 +296,8 @@ std::optional<CallLine> parse_call(const std::string& line) {
 namespace e2e {
 
 std::string call_method(const CallLine& c) {
-  const std::string key = "\"method\":";
-  size_t at = c.payload.find(key);
-  if (at == std::string::npos) return "";
-  return json_string_value(c.payload.substr(at + key.size())).value_or("");
+  auto payload = ovalis::json_parse(c.payload);
+  return payload ? payload->str_or("method") : std::string();
 }
 
 bool serve_load_calls(Backend& b, const std::string& state, const std::string& verdicts,
@@ -342,25 +328,17 @@ bool serve_load_calls(Backend& b, const std::string& state, const std::string& v
       std::string answer = verdicts;
       if (answer.empty()) {
         // Every name the page asked about works.
-        answer = "{\"calls\":{";
-        auto list = [&](const char* key) {
-          std::string k = std::string("\"") + key + "\":[";
-          size_t at = c->payload.find(k);
-          std::string out;
-          if (at == std::string::npos) return out;
-          size_t pos = at + k.size();
-          while (pos < c->payload.size() && c->payload[pos] == '"') {
-            size_t end = 0;
-            auto name = json_string_value(c->payload.substr(pos), &end);
-            if (!name) break;
-            if (!out.empty()) out += ',';
-            out += "\"" + *name + "\":true";
-            pos += end;
-            if (pos < c->payload.size() && c->payload[pos] == ',') ++pos;
-          }
+        auto payload = ovalis::json_parse(c->payload).value_or(ovalis::Json());
+        const ovalis::Json* params = payload.get("params");
+        auto all = [&](const char* key) {
+          ovalis::Json out = ovalis::JsonObject{};
+          const ovalis::Json* names = params ? params->get(key) : nullptr;
+          if (names && names->is_array())
+            for (auto& n : names->arr())
+              if (n.is_string()) out.set(n.str(), true);
           return out;
         };
-        answer += list("calls") + "},\"events\":{" + list("events") + "}}";
+        answer = ovalis::json_dump(ovalis::obj({{"calls", all("calls")}, {"events", all("events")}}));
       }
       b.send("RET " + c->id + " 0 " + answer);
     } else {
@@ -371,7 +349,7 @@ bool serve_load_calls(Backend& b, const std::string& state, const std::string& v
   return true;
 }
 
-std::string wire_escape(const std::string& s) { return escape_field(s); }
+std::string wire_escape(const std::string& s) { return ovalis::wire_escape(s); }
 
 }  // namespace e2e
 

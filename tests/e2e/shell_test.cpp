@@ -9,6 +9,7 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -55,6 +56,31 @@ std::string file_uri(const std::string& path) {
 }
 
 const char kOk[] = R"({"ok":true,"error":null})";
+
+// Starts the stand-in file manager (one that never answers when hang) and
+// waits until it owns its bus name; 0 on failure.
+pid_t start_file_manager(const std::string& log, bool hang = false) {
+  int out[2];
+  if (pipe(out) != 0) return 0;
+  std::string script = page_path("../file_manager1.py");
+  pid_t fm = fork();
+  if (fm == 0) {
+    dup2(out[1], 1);
+    execl("/usr/bin/python3", "python3", script.c_str(), log.c_str(), hang ? "hang" : nullptr,
+          nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  char ready[6] = {};
+  bool ok = read(out[0], ready, 5) == 5;
+  close(out[0]);
+  return ok ? fm : 0;
+}
+
+void stop_file_manager(pid_t fm) {
+  kill(fm, SIGTERM);
+  waitpid(fm, nullptr, 0);
+}
 
 // A launcher whose desktop has one handler application for text files,
 // folders and the "ovalistest:" scheme; the handler logs what it was given.
@@ -119,23 +145,28 @@ TEST_F(Shell, RevealAsksTheFileManagerElseOpensTheFolder) {
   EXPECT_NE(wait_for_text(log_, dir + "\n").find(dir + "\n"), std::string::npos);
 
   std::string fm_log = b_->dir() + "/fm.log";
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  std::string script = page_path("../file_manager1.py");
-  pid_t fm = fork();
-  if (fm == 0) {
-    dup2(out[1], 1);
-    execl("/usr/bin/python3", "python3", script.c_str(), fm_log.c_str(), nullptr);
-    _exit(127);
-  }
-  close(out[1]);
-  char ready[6] = {};
-  ASSERT_EQ(read(out[0], ready, 5), 5);
-  close(out[0]);
+  pid_t fm = start_file_manager(fm_log);
+  ASSERT_GT(fm, 0);
   EXPECT_EQ(ask(*b_, "v3", "SHELL v3 reveal\t" + doc), kOk);
   EXPECT_EQ(read_file(fm_log), "ShowItems " + file_uri(doc) + "\n");
-  kill(fm, SIGTERM);
-  waitpid(fm, nullptr, 0);
+  stop_file_manager(fm);
+}
+
+// A command that waits on a stuck service must not hold back an answer that
+// was ready before it, from the same read.
+TEST_F(Shell, AnAnswerNeverWaitsBehindABlockingCall) {
+  std::string doc = home_ + "/waiting.txt";
+  write_file(doc, "x");
+  pid_t fm = start_file_manager(b_->dir() + "/fm-hang.log", true);
+  ASSERT_GT(fm, 0);
+  auto t0 = std::chrono::steady_clock::now();
+  b_->send_raw("GET g1 idle\nSHELL g2 reveal\t" + doc + "\n");
+  EXPECT_TRUE(b_->expect_prefix("GOT g1 ", 10000));
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  EXPECT_LT(ms.count(), 1500);
+  // The reveal itself answers after the file manager's time-out.
+  EXPECT_TRUE(b_->expect_prefix("GOT g2 ", 10000));
+  stop_file_manager(fm);
 }
 
 TEST_F(Shell, TrashMovesIntoTheRealTrash) {

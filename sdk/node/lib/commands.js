@@ -125,7 +125,10 @@ export function menubar(window, menus) {
   if (out[0] === 'MENUBEGIN' && window === 'main') out[0] = 'MENUBEGIN@main';
   for (const m of menus) {
     if (m.role) {
+      // The launcher drops an Edit menu that gets no entries, so the role's
+      // entries follow it: stock('standard') for all the usual ones.
       out.push(`MENUROLE ${oneLine(str(m.role))}`);
+      addItems(out, m.items);
       continue;
     }
     out.push(`MENU ${oneLine(str(m.title))}`);

@@ -53,9 +53,9 @@ test('builders write the guide\'s lines', () => {
   for (const [got, want] of golden) assert.equal(got, want);
   assert.deepEqual(
     l.menubar('', [{ title: 'File', items: [l.item('new', 'New Window', 'Shift+N'), l.submenu('recent', 'Open Recent', [l.item('r1', 'notes.txt')]), l.separator(), l.item('quit', 'Quit', 'Q')] },
-      { role: 'edit' }, { title: 'View', items: [l.item('ticks', 'Show Ticks', { checked: true }), l.stock('standard')] }]),
+      { role: 'edit', items: [l.stock('standard')] }, { title: 'View', items: [l.item('ticks', 'Show Ticks', { checked: true }), l.stock('standard')] }]),
     ['MENUBEGIN', 'MENU File', `ITEM new${T}New Window${T}Shift+N${T}${T}`, `SUB recent${T}Open Recent${T}`, `ITEM r1${T}notes.txt${T}${T}${T}`,
-      'SUBEND', 'SEP', `ITEM quit${T}Quit${T}Q${T}${T}`, 'MENUROLE edit', 'MENU View', `ITEM ticks${T}Show Ticks${T}${T}c${T}`,
+      'SUBEND', 'SEP', `ITEM quit${T}Quit${T}Q${T}${T}`, 'MENUROLE edit', 'ROLEITEM standard', 'MENU View', `ITEM ticks${T}Show Ticks${T}${T}c${T}`,
       'ROLEITEM standard', 'MENUEND']);
 });
 

@@ -506,26 +506,28 @@ class Backend:
     def request(self, make_line: Callable[[str], str], timeout: float | None = 30.0) -> Awaitable[JSON]:
         """A request with a fresh id: make_line receives the id. The line is
         sent at once; awaiting the result gives the GOT answer, or raises
-        LauncherGone or RequestTimeout."""
+        LauncherGone or RequestTimeout. Nobody has to await it: a request
+        sent for its effect alone leaves no warning behind."""
         assert self._loop is not None, "the backend was not started"
         fut: asyncio.Future[JSON] = self._loop.create_future()
+        fut.add_done_callback(_retrieved)
         if self._transport is None:
             fut.set_exception(LauncherGone("the launcher is not connected"))
-            fut.exception()  # retrieved: nobody need await a dead request
             return fut
         # Digits only: the same id then also works as "q<id>" for dialogs.
         self._next_id += 1
         rid = str(self._next_id)
         self._pending[rid] = fut
         self.send(make_line(rid))
-        return self._await(rid, fut, timeout)
+        if timeout is not None:
+            timer = self._loop.call_later(timeout, self._expire, rid, timeout)
+            fut.add_done_callback(lambda _: timer.cancel())
+        return fut
 
-    async def _await(self, rid: str, fut: asyncio.Future[JSON], timeout: float | None) -> JSON:
-        try:
-            return await asyncio.wait_for(asyncio.shield(fut), timeout)
-        except asyncio.TimeoutError:
-            self._pending.pop(rid, None)
-            raise RequestTimeout(f"no answer to request {rid} in {timeout} s") from None
+    def _expire(self, rid: str, timeout: float) -> None:
+        fut = self._pending.pop(rid, None)
+        if fut is not None and not fut.done():
+            fut.set_exception(RequestTimeout(f"no answer to request {rid} in {timeout} s"))
 
     def get(self, key: str, timeout: float | None = 30.0) -> Awaitable[JSON]:
         """A query: "windows", "win:<id>", "screens", "clipboard", ..."""
@@ -909,7 +911,6 @@ class Backend:
         for fut in pending.values():
             if not fut.done():
                 fut.set_exception(LauncherGone("the launcher went away"))
-                fut.exception()
         self._maybe_closed()
 
     async def _watch_process(self) -> None:
@@ -1051,6 +1052,12 @@ class Backend:
 
         return {"calls": verdicts(c.param("calls"), has_call),
                 "events": verdicts(c.param("events"), lambda e: e in self._events)}
+
+
+def _retrieved(fut: asyncio.Future[Any]) -> None:
+    # An answer nobody awaits is no error worth a warning at exit.
+    if not fut.cancelled():
+        fut.exception()
 
 
 async def _settle(c: Call, result: Awaitable[Any]) -> None:

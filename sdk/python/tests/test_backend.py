@@ -87,5 +87,33 @@ class BackendLink(unittest.IsolatedAsyncioTestCase):
             await b.get("windows")
 
 
+class SingleInstance(unittest.IsolatedAsyncioTestCase):
+    async def test_open_requests_reach_the_one_instance(self) -> None:
+        path = os.path.join(tempfile.mkdtemp(), "app.sock")
+        got: list[object] = []
+        b = ovalis.Backend()
+        await b.listen_for_open(path, got.append)
+        with self.assertRaisesRegex(ovalis.LaunchError, "another instance"):
+            await ovalis.Backend().listen_for_open(path, got.append)
+        for arg in (None, "https://example.org/?q=a b", "file:///tmp/a%20b.txt", "/tmp/no such.txt"):
+            self.assertTrue(await asyncio.to_thread(ovalis.forward_open, path, ovalis.open_request(arg)))
+        for _ in range(200):
+            if len(got) == 4:
+                break
+            await asyncio.sleep(0.01)
+        self.assertEqual(got, [{"activate": True}, {"url": "https://example.org/?q=a b"},
+                               {"paths": ["/tmp/a b.txt"]}, {"paths": ["/tmp/no such.txt"]}])
+        await b.close()
+        self.assertFalse(os.path.exists(path))
+        # A socket file nobody answers is stale and taken over.
+        import socket
+        stale = socket.socket(socket.AF_UNIX)
+        stale.bind(path)
+        stale.close()
+        b2 = ovalis.Backend()
+        await b2.listen_for_open(path, got.append)
+        await b2.close()
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -130,7 +130,7 @@ app.setMenus('', [
     { kind: 'separator' },
     { id: 'quit', label: 'Quit', accel: 'Ctrl+Q' },
   ] },
-  { role: 'edit' },
+  { role: 'edit', items: [{ role: 'standard' }] },
 ]);
 log('ready');
 process.exitCode = await app.run();
