@@ -63,6 +63,9 @@ HttpResponse route(const HttpRequest& req) {
   } else if (req.path == "/secret" || req.path == "/ok") {
     r.headers = {{"Content-Type", "image/png"}};
     r.body = "not really a png";
+  } else if (req.path == "/file.bin") {
+    r.headers = {{"Content-Type", "application/x-ovalis-test"}};
+    r.body = "payload";
   } else if (req.path == "/report") {
     r.body = "ok";
   } else {
@@ -166,6 +169,14 @@ TEST_F(Security, FramesCannotFloodWithPopups) {
   auto qs = b_->collect(2500, [](const std::string& l) { return l.rfind("POPUPQ ", 0) == 0; });
   EXPECT_LE(qs.size(), 4u);
   b_->collect(1000);
+}
+
+TEST_F(Security, FramesCannotStartDownloadsUnasked) {
+  frame("location.href='/file.bin'");
+  EXPECT_TRUE(eventually([] { return fetched("/file.bin"); }, 8000));
+  EXPECT_TRUE(b_->collect(1500, [](const std::string& l) {
+    return l.rfind("DOWNLOAD ", 0) == 0;
+  }).empty());
 }
 
 TEST_F(Security, TheProxyServesNoFrameHoweverItAsks) {
