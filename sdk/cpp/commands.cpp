@@ -154,7 +154,11 @@ std::vector<std::string> menubar(std::string_view window, const std::vector<Menu
   }
   for (const Menu& m : menus) {
     if (!m.role.empty()) {
+      // The launcher drops an Edit menu that gets no entries, so the role's
+      // entries follow it, and an Edit menu given none gets the usual ones.
       out.push_back("MENUROLE " + one_line(m.role));
+      if (m.items.empty() && m.role == "edit") out.push_back("ROLEITEM standard");
+      add_items(out, m.items);
       continue;
     }
     out.push_back("MENU " + one_line(m.title));

@@ -153,7 +153,7 @@ export interface Menu {
   /**
    * "edit": the stock Edit menu (title ignored). Its items are the stock
    * entries it shows, such as stock('standard') for undo, redo, cut, copy,
-   * paste and select all; without items the launcher shows no Edit menu.
+   * paste and select all; without items it shows all of those.
    */
   role?: string;
 }

@@ -3,6 +3,7 @@
 // See sdk/conformance/README.md for the format and the contract.
 #include <glib.h>
 #include <glib/gstdio.h>
+#include <libsoup/soup.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -65,6 +66,27 @@ Json expand(const Json& j) {
   if (j.is_object()) {
     ovalis::JsonObject o;
     for (auto& [k, v] : j.obj()) o.emplace_back(k, expand(v));
+    return Json(std::move(o));
+  }
+  return j;
+}
+
+// Every occurrence of token in the strings of j becomes text.
+Json replaced(const Json& j, const std::string& token, const std::string& text) {
+  if (j.is_string()) {
+    std::string v = j.str();
+    for (size_t at = v.find(token); at != std::string::npos; at = v.find(token, at + text.size()))
+      v.replace(at, token.size(), text);
+    return Json(std::move(v));
+  }
+  if (j.is_array()) {
+    ovalis::JsonArray a;
+    for (auto& e : j.arr()) a.push_back(replaced(e, token, text));
+    return Json(std::move(a));
+  }
+  if (j.is_object()) {
+    ovalis::JsonObject o;
+    for (auto& [k, v] : j.obj()) o.emplace_back(k, replaced(v, token, text));
     return Json(std::move(o));
   }
   return j;
@@ -151,6 +173,10 @@ class Player {
   Player(std::string launcher, std::string page_template, Json scenario)
       : launcher_(std::move(launcher)), template_(std::move(page_template)), s_(std::move(scenario)) {}
   ~Player() {
+    if (server_) {
+      soup_server_disconnect(server_);
+      g_object_unref(server_);
+    }
     if (!dir_.empty()) {
       g_remove(page_.c_str());
       if (!open_path_.empty()) g_remove(open_path_.c_str());
@@ -177,6 +203,8 @@ class Player {
   std::string launcher_, template_;
   Json s_;
   std::string dir_, page_, open_path_;
+  SoupServer* server_ = nullptr;
+  std::string served_html_;
   ovalis::Backend b_;
   std::map<std::string, Json> reports_;
   std::map<std::string, int> calls_;
@@ -188,18 +216,61 @@ class Player {
   std::vector<Json> opens_;
   std::map<std::string, ovalis::Future> refs_;
 
+  std::string html(const Json* lines) const {
+    std::string script;
+    if (lines)
+      for (auto& l : strings(*lines)) script += l + "\n";
+    std::string out = template_;
+    size_t at = out.find("<!--SCENARIO-->");
+    if (at == std::string::npos) throw Failure{"page.html has no scenario marker"};
+    out.replace(at, 15, "<script>\n" + script + "</script>");
+    return out;
+  }
+
+  // The served page: every GET gets it, and POST /report records what the
+  // page reports.
+  static void on_served_request(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer p) {
+    auto* self = static_cast<Player*>(p);
+    if (g_strcmp0(soup_server_message_get_method(msg), "POST") == 0 && g_strcmp0(path, "/report") == 0) {
+      GBytes* body = soup_message_body_flatten(soup_server_message_get_request_body(msg));
+      gsize n = 0;
+      auto* data = static_cast<const char*>(g_bytes_get_data(body, &n));
+      if (auto r = ovalis::json_parse(std::string(data ? data : "", n)); r && r->is_object())
+        self->reports_[r->str_or("key")] = r->get("value") ? *r->get("value") : Json();
+      g_bytes_unref(body);
+      soup_server_message_set_status(msg, SOUP_STATUS_NO_CONTENT, nullptr);
+      return;
+    }
+    soup_message_headers_append(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
+    soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
+    soup_server_message_set_response(msg, "text/html; charset=utf-8", SOUP_MEMORY_COPY, self->served_html_.data(),
+                                     self->served_html_.size());
+  }
+
+  void serve(const Json& how) {
+    served_html_ = html(how.get("page"));
+    server_ = soup_server_new(nullptr, nullptr);
+    soup_server_add_handler(server_, nullptr, on_served_request, this, nullptr);
+    GError* err = nullptr;
+    if (!soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &err)) {
+      std::string m = err->message;
+      g_error_free(err);
+      throw Failure{"cannot serve the page: " + m};
+    }
+    GSList* uris = soup_server_get_uris(server_);
+    int port = uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : -1;
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    if (port <= 0) throw Failure{"the server has no port"};
+    s_ = replaced(s_, "$served", "http://127.0.0.1:" + std::to_string(port));
+  }
+
   void setup() {
     gchar* d = g_dir_make_tmp("ovalis-conformance-XXXXXX", nullptr);
     if (!d) throw Failure{"cannot make a temporary folder"};
     dir_ = d;
     g_free(d);
-    std::string script;
-    if (const Json* p = s_.get("page"))
-      for (auto& l : strings(*p)) script += l + "\n";
-    std::string html = template_;
-    size_t at = html.find("<!--SCENARIO-->");
-    if (at == std::string::npos) throw Failure{"page.html has no scenario marker"};
-    html.replace(at, 15, "<script>\n" + script + "</script>");
+    if (const Json* how = s_.get("serve"); how && how->is_object()) serve(*how);
+    std::string html = this->html(s_.get("page"));
     page_ = dir_ + "/page.html";
     if (!g_file_set_contents(page_.c_str(), html.data(), gssize(html.size()), nullptr))
       throw Failure{"cannot write the page"};
@@ -416,6 +487,10 @@ class Player {
         throw Failure{"launcher --open ended with status " + std::to_string(status)};
       if (!done) throw Failure{"no open request arrived"};
       expect(want, opens_[before], "open request");
+    } else if (what == "trust") {
+      if (st.bool_or("all")) b_.trust_all_origins();
+      else if (const Json* o = st.get("origins"))
+        for (auto& p : strings(*o)) b_.trust_origin(p);
     } else if (what == "sleep") {
       gint64 until = g_get_monotonic_time() + gint64(st.num_or("ms", 0)) * 1000;
       spin_until([&] { return g_get_monotonic_time() >= until; }, int(st.num_or("ms", 0)) + 1000);

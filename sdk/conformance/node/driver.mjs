@@ -4,6 +4,7 @@
 // See sdk/conformance/README.md for the format and the contract.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -34,6 +35,13 @@ function expand(j) {
   if (typeof j === 'string' && j.startsWith('$big:')) return big(Number(j.slice(5)));
   if (Array.isArray(j)) return j.map(expand);
   if (j !== null && typeof j === 'object') return Object.fromEntries(Object.entries(j).map(([k, v]) => [k, expand(v)]));
+  return j;
+}
+
+function replaced(j, token, text) {
+  if (typeof j === 'string') return j.split(token).join(text);
+  if (Array.isArray(j)) return j.map((e) => replaced(e, token, text));
+  if (j !== null && typeof j === 'object') return Object.fromEntries(Object.entries(j).map(([k, v]) => [k, replaced(v, token, text)]));
   return j;
 }
 
@@ -109,16 +117,53 @@ class Player {
         }
         await this.b.closed;
       }
+      if (this.server) {
+        this.server.closeAllConnections();
+        this.server.close();
+      }
       if (this.dir) fs.rmSync(this.dir, { recursive: true, force: true });
     }
   }
 
+  html(lines) {
+    const script = strings(lines ?? []).map((l) => `${l}\n`).join('');
+    if (!this.template.includes('<!--SCENARIO-->')) throw new Failure('page.html has no scenario marker');
+    return this.template.replace('<!--SCENARIO-->', () => `<script>\n${script}</script>`);
+  }
+
+  // The served page: every GET gets it, and POST /report records what the
+  // page reports.
+  async serve(lines) {
+    const body = Buffer.from(this.html(lines));
+    this.server = http.createServer((req, res) => {
+      const chunks = [];
+      req.on('data', (c) => chunks.push(c));
+      req.on('end', () => {
+        if (req.method === 'POST' && req.url === '/report') {
+          try {
+            const r = JSON.parse(Buffer.concat(chunks).toString('utf8'));
+            this.reports.set(r?.key, r?.value === undefined ? null : r.value);
+          } catch {
+            /* a report that is not JSON is no report */
+          }
+          res.writeHead(204).end();
+          return;
+        }
+        res.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' }).end(body);
+      });
+    });
+    await new Promise((resolve, reject) => {
+      this.server.once('error', reject);
+      this.server.listen(0, '127.0.0.1', resolve);
+    });
+    this.s = replaced(this.s, '$served', `http://127.0.0.1:${this.server.address().port}`);
+  }
+
   async setup() {
     this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ovalis-conformance-'));
-    const script = strings(this.s.page ?? []).map((l) => `${l}\n`).join('');
-    if (!this.template.includes('<!--SCENARIO-->')) throw new Failure('page.html has no scenario marker');
+    if (this.s.serve !== null && typeof this.s.serve === 'object') await this.serve(this.s.serve.page);
     this.page = path.join(this.dir, 'page.html');
-    fs.writeFileSync(this.page, this.template.replace('<!--SCENARIO-->', () => `<script>\n${script}</script>`));
+    fs.writeFileSync(this.page, this.html(this.s.page));
 
     const b = this.b;
     if (process.env.OVALIS_CONFORMANCE_TRACE) b.trace = (dir, l) => process.stderr.write(`${dir} ${l.slice(0, 300)}\n`);
@@ -309,6 +354,10 @@ class Player {
         expect(want, this.opens[before], 'open request');
         return;
       }
+      case 'trust':
+        if (st.all === true) this.b.trustAllOrigins();
+        else this.b.trustOrigin(...strings(st.origins ?? []));
+        return;
       case 'sleep':
         await sleep(st.ms ?? 0);
         return;

@@ -43,6 +43,16 @@ def expand(j: Any) -> Any:
     return j
 
 
+def replaced(j: Any, token: str, text: str) -> Any:
+    if isinstance(j, str):
+        return j.replace(token, text)
+    if isinstance(j, list):
+        return [replaced(e, token, text) for e in j]
+    if isinstance(j, dict):
+        return {k: replaced(v, token, text) for k, v in j.items()}
+    return j
+
+
 def shown(j: Any) -> str:
     s = json.dumps(j, ensure_ascii=False)
     return s if len(s) <= 300 else s[:300] + "..."
@@ -118,6 +128,7 @@ class Player:
         self.dir = ""
         self.page = ""
         self.open_path = ""
+        self.server: asyncio.Server | None = None
 
     async def play(self) -> None:
         self.dir = tempfile.mkdtemp(prefix="ovalis-conformance-")
@@ -130,13 +141,53 @@ class Player:
                     raise Failure(f"step {n} ({st.get('do')}): {f}") from None
         finally:
             await self.b.close()
+            if self.server:
+                self.server.close()
             shutil.rmtree(self.dir, ignore_errors=True)
 
-    async def setup(self) -> None:
-        script = "".join(line + "\n" for line in self.s.get("page", []))
+    def html(self, page_lines: Any) -> str:
+        script = "".join(line + "\n" for line in page_lines)
         if "<!--SCENARIO-->" not in self.template:
             raise Failure("page.html has no scenario marker")
-        html = self.template.replace("<!--SCENARIO-->", "<script>\n" + script + "</script>", 1)
+        return self.template.replace("<!--SCENARIO-->", "<script>\n" + script + "</script>", 1)
+
+    async def serve(self, page_lines: Any) -> None:
+        """The served page: every GET gets it, and POST /report records what
+        the page reports."""
+        body = self.html(page_lines).encode()
+
+        async def client(reader: asyncio.StreamReader, writer: asyncio.StreamWriter) -> None:
+            try:
+                head = (await reader.readuntil(b"\r\n\r\n")).decode("latin-1").split("\r\n")
+                length = 0
+                for h in head[1:]:
+                    name, _, value = h.partition(":")
+                    if name.strip().lower() == "content-length":
+                        length = int(value.strip())
+                data = await reader.readexactly(length) if length else b""
+                method, target = (head[0].split(" ") + ["", ""])[:2]
+                if method == "POST" and target == "/report":
+                    r = json.loads(data)
+                    self.reports[str(r.get("key"))] = r.get("value")
+                    writer.write(b"HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n")
+                else:
+                    writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                                 b"Cache-Control: no-store\r\nConnection: close\r\n"
+                                 b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n" + body)
+                await writer.drain()
+            except (OSError, ValueError, asyncio.IncompleteReadError, asyncio.LimitOverrunError):
+                pass
+            finally:
+                writer.close()
+
+        self.server = await asyncio.start_server(client, "127.0.0.1", 0)
+        port = self.server.sockets[0].getsockname()[1]
+        self.s = replaced(self.s, "$served", f"http://127.0.0.1:{port}")
+
+    async def setup(self) -> None:
+        if isinstance(self.s.get("serve"), dict):
+            await self.serve(self.s["serve"].get("page", []))
+        html = self.html(self.s.get("page", []))
         self.page = os.path.join(self.dir, "page.html")
         with open(self.page, "w", encoding="utf-8") as f:
             f.write(html)
@@ -313,6 +364,11 @@ class Player:
             if not await wait_until(lambda: len(self.opens) > before, timeout):
                 raise Failure("no open request arrived")
             expect(want, self.opens[before], "open request")
+        elif what == "trust":
+            if st.get("all") is True:
+                self.b.trust_all_origins()
+            else:
+                self.b.trust_origin(*strings(st.get("origins")))
         elif what == "sleep":
             await asyncio.sleep(float(st.get("ms", 0)) / 1000)
         elif what == "kill_launcher":

@@ -8,6 +8,7 @@
 
 #include "core/dispatch.h"
 #include "core/wire.h"
+#include "menus/menu_build.h"
 #include "ovalis/commands.h"
 #include "ovalis/json.h"
 #include "ovalis/wire.h"
@@ -138,8 +139,26 @@ TEST(SdkLines, MenusNestAndCarryFlags) {
                                {"", {}, "edit"}});
   std::vector<std::string> want = {"MENUBEGIN", "MENU File", "ITEM n\tNew\tShift+N\t\t",
                                    "SUB r\tRecent\t", "ITEM a\tA\t\t\t", "SUBEND", "SEP",
-                                   "ITEM t\tTicks\t\tcd\t", "MENUROLE edit", "MENUEND"};
+                                   "ITEM t\tTicks\t\tcd\t", "MENUROLE edit", "ROLEITEM standard", "MENUEND"};
   EXPECT_EQ(lines, want);
+  // An Edit menu with entries of its own gets those instead of the usual set;
+  // the launcher reads each of them as a stock entry of the Edit menu.
+  auto own = l::menubar("main", {{"", {MenuItem::stock("copy"), MenuItem::stock("paste")}, "edit"}});
+  std::vector<std::string> want_own = {"MENUBEGIN@main", "MENUROLE edit", "ROLEITEM copy", "ROLEITEM paste",
+                                       "MENUEND"};
+  EXPECT_EQ(own, want_own);
+
+  // Read back by the launcher's menu builder, the stock Edit menu survives
+  // with its entries (an empty one would be dropped at MENUEND).
+  auto edit = l::menubar("", {{"", {}, "edit"}});
+  build_menu_begin("");
+  BuildStep last = BuildStep::Pass;
+  for (size_t i = 1; i < edit.size(); ++i) last = build_feed(edit[i]);
+  EXPECT_EQ(last, BuildStep::MenuDone);
+  ASSERT_EQ(g_build_menubar.size(), 1u);
+  EXPECT_EQ(g_build_menubar[0].title, "Edit");
+  ASSERT_EQ(g_build_menubar[0].items.size(), 1u);
+  EXPECT_EQ(stock_items_for(g_build_menubar[0].items[0].role).size(), 7u);  // six and a separator
   EXPECT_EQ(l::menubar("w2", {})[0], "MENUBEGIN@w2");
   EXPECT_EQ(l::menu_update("", "t", std::nullopt, false, std::nullopt), "MENUUPD t\t\t0\t");
   EXPECT_EQ(match_command(l::menu_update("w2", "t", "x", {}, {})).cmd, Cmd::MenuUpdAt);

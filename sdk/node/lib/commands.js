@@ -126,8 +126,9 @@ export function menubar(window, menus) {
   for (const m of menus) {
     if (m.role) {
       // The launcher drops an Edit menu that gets no entries, so the role's
-      // entries follow it: stock('standard') for all the usual ones.
+      // entries follow it, and an Edit menu given none gets the usual ones.
       out.push(`MENUROLE ${oneLine(str(m.role))}`);
+      if (!m.items?.length && m.role === 'edit') out.push('ROLEITEM standard');
       addItems(out, m.items);
       continue;
     }

@@ -57,6 +57,8 @@ test('builders write the guide\'s lines', () => {
     ['MENUBEGIN', 'MENU File', `ITEM new${T}New Window${T}Shift+N${T}${T}`, `SUB recent${T}Open Recent${T}`, `ITEM r1${T}notes.txt${T}${T}${T}`,
       'SUBEND', 'SEP', `ITEM quit${T}Quit${T}Q${T}${T}`, 'MENUROLE edit', 'ROLEITEM standard', 'MENU View', `ITEM ticks${T}Show Ticks${T}${T}c${T}`,
       'ROLEITEM standard', 'MENUEND']);
+  // A bare Edit menu gets the usual entries: the launcher drops one without any.
+  assert.deepEqual(l.menubar('w2', [{ role: 'edit' }]), ['MENUBEGIN@w2', 'MENUROLE edit', 'ROLEITEM standard', 'MENUEND']);
 });
 
 test('hostile text stays inside its field', () => {

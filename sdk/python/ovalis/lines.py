@@ -193,7 +193,9 @@ class MenuItem:
 class Menu:
     title: str = ""
     items: list[MenuItem] = field(default_factory=list)
-    role: str = ""  # "edit": the stock Edit menu (title and items ignored)
+    # "edit": the stock Edit menu (title ignored). Its items are the stock
+    # entries it shows (MenuItem.stock); without any it shows all of them.
+    role: str = ""
 
 
 @dataclass
@@ -232,7 +234,13 @@ def menubar(window: str, menus: list[Menu]) -> list[str]:
         out = ["MENUBEGIN@main" if k == "MENUBEGIN" else k]
     for m in menus:
         if m.role:
+            # The launcher drops an Edit menu that gets no entries, so the
+            # role's entries follow it, and an Edit menu given none gets the
+            # usual ones.
             out.append("MENUROLE " + one_line(m.role))
+            if not m.items and m.role == "edit":
+                out.append("ROLEITEM standard")
+            _add_items(out, m.items)
             continue
         out.append("MENU " + one_line(m.title))
         _add_items(out, m.items)

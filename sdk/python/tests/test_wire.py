@@ -79,5 +79,17 @@ class Calls(unittest.TestCase):
         self.assertEqual(event_json("n1\topen\t"), None)
 
 
+class Menus(unittest.TestCase):
+    def test_the_edit_menu_carries_its_stock_entries(self) -> None:
+        # The launcher drops an Edit menu without entries: a bare edit role
+        # gets the usual ones, and a menu's own entries follow its role.
+        M, I = lines.Menu, lines.MenuItem
+        self.assertEqual(lines.menubar("", [M(title="File", items=[I.item("q", "Quit", "Q")]), M(role="edit")]),
+                         ["MENUBEGIN", "MENU File", "ITEM q\tQuit\tQ\t\t", "MENUROLE edit", "ROLEITEM standard",
+                          "MENUEND"])
+        self.assertEqual(lines.menubar("w2", [M(role="edit", items=[I.stock("copy"), I.stock("paste")])]),
+                         ["MENUBEGIN@w2", "MENUROLE edit", "ROLEITEM copy", "ROLEITEM paste", "MENUEND"])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -70,7 +70,9 @@ struct MenuItem {
 struct Menu {
   std::string title;
   std::vector<MenuItem> items;
-  std::string role;  // "edit": the stock Edit menu (title and items ignored)
+  // "edit": the stock Edit menu (title ignored). Its items are the stock
+  // entries it shows (MenuItem::stock); without any it shows all of them.
+  std::string role;
 };
 struct Tray {
   std::string title, icon, tooltip;
