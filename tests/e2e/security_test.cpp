@@ -237,6 +237,25 @@ TEST_F(Security, TheApplicationsOwnPopupKeepsTheBridge) {
   EXPECT_TRUE(b_->expect_prefix("WINCLOSED " + win));
 }
 
+// In the other modes the page's own window.open is asked about as before,
+// unmarked, and the configured mode stands when the backend stays silent.
+TEST(SecurityModes, OwnPopupsKeepTheirModes) {
+  for (std::string mode : {"external", "deny"}) {
+    Options o;
+    o.env = {{"OVALIS_POPUPS", mode}};
+    Backend* b = start_page(o);
+    ASSERT_TRUE(b);
+    b->send("EVAL window.open('about:blank')");
+    auto q = b->expect_prefix("POPUPQ ");
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->substr(q->find(' ', 7)), " -\tmain\tabout:blank\t" + mode);
+    auto ev = b->expect_prefix("POPUP {");
+    ASSERT_TRUE(ev);
+    EXPECT_NE(ev->find("\"action\":\"" + mode + "\""), std::string::npos) << *ev;
+    stop_page(b);
+  }
+}
+
 // Runs last: it navigates the application's window away.
 TEST_F(Security, ZAnswerForAGoneDocumentIsDropped) {
   b_->send("EVAL " + wire_escape("window.__invoke('{\"method\":\"slow\"}')"));
