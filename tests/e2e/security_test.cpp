@@ -256,6 +256,18 @@ TEST(SecurityModes, OwnPopupsKeepTheirModes) {
   }
 }
 
+// Cut short, an overlong path would reach whatever socket lives at the
+// shorter one; it is refused instead.
+TEST(SecuritySocket, OverlongSocketPathIsRefused) {
+  Backend b;
+  std::string path = "/tmp/" + std::string(200, 'x') + ".sock";
+  ASSERT_TRUE(b.start({.expect_connect = false,
+                       .command = {launcher_bin(), page_path("blank.html"), path}}));
+  EXPECT_EQ(b.wait_exit(), 1);
+  EXPECT_NE(b.stderr_text().find("ovalis: socket path too long"), std::string::npos)
+      << b.stderr_text();
+}
+
 // Runs last: it navigates the application's window away.
 TEST_F(Security, ZAnswerForAGoneDocumentIsDropped) {
   b_->send("EVAL " + wire_escape("window.__invoke('{\"method\":\"slow\"}')"));
