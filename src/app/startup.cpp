@@ -40,16 +40,10 @@ gboolean on_quit_signal(gpointer) {
 }
 
 int connect_backend(const char* path) {
-  g_sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::string error;
+  g_sock = unix_connect(path, &error);
   if (g_sock < 0) {
-    std::perror("socket");
-    return 1;
-  }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path, 107);
-  if (connect(g_sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    std::perror("connect");
+    std::fprintf(stderr, "ovalis: %s\n", error.c_str());
     return 1;
   }
   return 0;

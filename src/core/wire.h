@@ -101,6 +101,12 @@ void ui_dispatch(std::function<void()> fn);
 using LineHandler = void (*)(const std::string& line);
 void reader_thread(LineHandler on_line);
 
+// Connects to a Unix-domain stream socket. -1, with *error set, when the
+// path does not fit a socket address (cut short, it would reach whatever
+// socket lives at the shorter path), when connecting fails, or when the
+// peer runs as another user.
+int unix_connect(const char* path, std::string* error);
+
 // Appends whatever can be read now from a non-blocking fd; true at EOF or error.
 bool drain_pipe(int fd, std::string& buf);
 

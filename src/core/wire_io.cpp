@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -221,4 +222,35 @@ GDBusConnection* session_bus() {
 GDBusConnection* system_bus() {
   static GDBusConnection* bus = bus_once(G_BUS_TYPE_SYSTEM);
   return bus;
+}
+
+int unix_connect(const char* path, std::string* error) {
+  sockaddr_un addr{};
+  if (std::strlen(path) >= sizeof addr.sun_path) {
+    *error = std::string("socket path too long (a Unix socket address holds at most ") +
+             std::to_string(sizeof addr.sun_path - 1) + " bytes): " + path;
+    return -1;
+  }
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path, std::strlen(path) + 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    *error = std::string("connect: ") + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  // Everything the program does, it does for whoever is at the other end.
+  ucred peer{};
+  socklen_t len = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != getuid()) {
+    *error = "the socket " + std::string(path) + " belongs to another user (uid " +
+             std::to_string(peer.uid) + "); refusing it";
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
