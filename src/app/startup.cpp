@@ -43,7 +43,10 @@ int connect_backend(const char* path) {
   std::string error;
   g_sock = unix_connect(path, &error);
   if (g_sock < 0) {
-    std::fprintf(stderr, "ovalis: %s\n", error.c_str());
+    // System errors keep their perror form ("connect: ..."); our own
+    // refusals say who refused.
+    bool sys = error.rfind("connect: ", 0) == 0 || error.rfind("socket: ", 0) == 0;
+    std::fprintf(stderr, "%s%s\n", sys ? "" : "ovalis: ", error.c_str());
     return 1;
   }
   return 0;
