@@ -72,6 +72,11 @@ int main(int argc, char** argv) {
   webkit_user_content_manager_register_script_message_handler(ucm, "bench");
   gtk_container_add(GTK_CONTAINER(win), view);
   g_signal_connect(win, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+  g_signal_connect(view, "load-changed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent ev, gpointer) {
+                     if (ev == WEBKIT_LOAD_COMMITTED) report("COMMIT");
+                   }),
+                   nullptr);
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
   gtk_widget_show_all(win);
 

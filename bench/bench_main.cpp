@@ -51,6 +51,8 @@ std::string inject(const std::string& mode, int n) {
 // ---- one run of each program ----
 
 struct Run {
+  double connect_ms = 0;  // exec to the backend socket's connection
+  double commit_ms = 0;   // exec to the page's load commit
   double first_ms = 0;   // exec to the page's first message
   double result_ms = 0;  // the page's own measurement
   bool ok = true;
@@ -94,6 +96,9 @@ Run run_launcher(const std::string& mode, int n) {
   Backend b;
   auto t0 = Clock::now();
   if (!b.start({.target = BENCH_PAGE, .env = {{"OVALIS_INJECT", inject(mode, n)}}})) return r;
+  r.connect_ms = since_ms(t0);
+  if (b.expect_prefix("NAV {\"window\":\"main\",\"kind\":\"commit\"", 30000))
+    r.commit_ms = since_ms(t0);
   auto first = b.expect_prefix("CALL ", 30000);
   if (!first) return r;
   r.first_ms = since_ms(t0);
@@ -113,6 +118,8 @@ Run run_bare(const std::string& mode, int n) {
   Backend b;
   auto t0 = Clock::now();
   if (!b.start({.command = {BARE_BIN, page_url(), "{sock}", inject(mode, n)}})) return r;
+  r.connect_ms = since_ms(t0);
+  if (b.expect_prefix("COMMIT", 30000)) r.commit_ms = since_ms(t0);
   if (!b.expect_prefix("FIRST", 30000)) return r;
   r.first_ms = since_ms(t0);
   auto res = b.expect_prefix("RESULT ", 60000);
@@ -184,6 +191,7 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
 
+  std::vector<double> l_conn, b_conn, l_commit, b_commit;
   std::vector<double> l_start, b_start, l_seq, b_seq, l_burst, b_burst, l_rss, b_rss;
   bool all_ok = true;
   for (int r = 0; r < rounds; ++r) {
@@ -198,6 +206,8 @@ int main(int argc, char** argv) {
       all_ok &= idle.ok && seq.ok && burst.ok;
       if (launcher) all_ok &= seq.answered == 2000 && burst.answered == 5000;
       (launcher ? l_start : b_start).push_back(idle.first_ms);
+      (launcher ? l_conn : b_conn).push_back(idle.connect_ms);
+      (launcher ? l_commit : b_commit).push_back(idle.commit_ms);
       (launcher ? l_rss : b_rss).push_back(static_cast<double>(idle.rss));
       (launcher ? l_seq : b_seq).push_back(seq.result_ms / 2000.0);
       (launcher ? l_burst : b_burst).push_back(5000.0 / (burst.result_ms / 1000.0));
@@ -232,6 +242,15 @@ int main(int argc, char** argv) {
   for (auto& r : rows)
     std::printf("%-38s %-8s %12.3f %12.3f %8.3f  %-9s %s\n", r.name, r.unit, r.launcher, r.bare,
                 r.launcher / r.bare, r.target, r.met ? "yes" : "NO");
+  // Where start-up time goes, as the backend sees it: the socket connection,
+  // the page's load commit, and the first page message after it.
+  std::printf("start-up breakdown (ms)                         launcher         bare\n");
+  std::printf("  %-44s %12.1f %12.1f\n", "exec -> backend socket connected", median(l_conn),
+              median(b_conn));
+  std::printf("  %-44s %12.1f %12.1f\n", "connected -> page load committed",
+              median(l_commit) - median(l_conn), median(b_commit) - median(b_conn));
+  std::printf("  %-44s %12.1f %12.1f\n", "committed -> first page message",
+              median(l_start) - median(l_commit), median(b_start) - median(b_commit));
   std::printf("%-38s %-8s %12.0f\n", "ignored lines (unknown window)", "lines/s", wire.ignored_lps);
   std::printf("%-38s %-8s %12.0f\n", "GET windows, 100000 in flight", "GETs/s", wire.get_qps);
   std::printf("every call answered exactly once: %s   rounds: %d\n", all_ok ? "yes" : "NO", rounds);

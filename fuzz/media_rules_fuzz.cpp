@@ -3,6 +3,7 @@
 // the recursive definition of a glob on short inputs.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "content/media_rules.h"
 
@@ -43,5 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     any |= r.key == "proxy" && m;
   }
   if (origin != "file://" && media_rules_trust(rules, "proxy", origin) != any) std::abort();
+
+  // A proxied address's document key: a whole parameter of the query, ahead
+  // of the target, never running into another parameter.
+  std::string key = proxy_key_of(in);
+  if (!key.empty()) {
+    size_t at = in.find("k=" + key);
+    size_t q = in.find('?');
+    if (at == std::string_view::npos || q == std::string_view::npos || at <= q ||
+        key.find('&') != std::string::npos)
+      std::abort();
+    size_t u = in.find("u=");
+    if (u != std::string_view::npos && u > q && at + 2 + key.size() > u) std::abort();
+  }
   return 0;
 }

@@ -28,15 +28,9 @@ std::string open_request_message(const std::string& arg) {
 }
 
 static bool send_once(const char* sock_path, const std::string& msg) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::string error;
+  int fd = unix_connect(sock_path, &error);
   if (fd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, sock_path, 107);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return false;
-  }
   std::string line = msg + "\n";
   const char* p = line.data();
   size_t left = line.size();
@@ -61,6 +55,10 @@ int run_forward(int argc, char** argv) {
   }
   const char* sock = argv[2];
   const char* exe = argv[3];
+  if (std::strlen(sock) >= sizeof(sockaddr_un::sun_path)) {
+    std::fprintf(stderr, "ovalis: socket path too long: %s\n", sock);
+    return 1;
+  }
   std::string msg = open_request_message(argc > 4 ? argv[4] : "");
   if (send_once(sock, msg)) return 0;
 

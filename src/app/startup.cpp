@@ -40,16 +40,13 @@ gboolean on_quit_signal(gpointer) {
 }
 
 int connect_backend(const char* path) {
-  g_sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::string error;
+  g_sock = unix_connect(path, &error);
   if (g_sock < 0) {
-    std::perror("socket");
-    return 1;
-  }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path, 107);
-  if (connect(g_sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    std::perror("connect");
+    // System errors keep their perror form ("connect: ..."); our own
+    // refusals say who refused.
+    bool sys = error.rfind("connect: ", 0) == 0 || error.rfind("socket: ", 0) == 0;
+    std::fprintf(stderr, "%s%s\n", sys ? "" : "ovalis: ", error.c_str());
     return 1;
   }
   return 0;
@@ -127,6 +124,8 @@ int run_normal(int argc, char** argv) {
   }
 
   if (int rc = connect_backend(sock_path)) return rc;
+  // The theme line leads the stream; lines written before it is known wait.
+  wire_hold();
   automation_install(env_str("OVALIS_AUTOMATION") == "1");
   media_scheme_register();
   wire_features();

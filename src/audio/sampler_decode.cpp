@@ -6,6 +6,7 @@
 #include <samplerate.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -91,7 +92,27 @@ bool smp_decode(const std::string& path, SmpSound& out, std::string* error) {
     *error = "sampler: can't decode " + path + " (wav/mp3/flac)";
     return false;
   }
+  // A header may claim anything: a rate of 1 Hz would make every second of
+  // the file 48 000 seconds of bank, and a huge channel count or length
+  // would do the same directly. Such files are refused, not loaded.
+  if (info.samplerate < kSmpMinRate || info.samplerate > kSmpMaxRate || info.channels > 64) {
+    *error = "sampler: " + path + " has an impossible format (" +
+             std::to_string(info.samplerate) + " Hz, " + std::to_string(info.channels) +
+             " channels)";
+    return false;
+  }
   const int ch = info.channels;
+  const double out_per_in = double(kSmpRate) / info.samplerate * std::min(ch, 2);
+  auto too_long = [&](size_t in_frames) {
+    return double(in_frames) * out_per_in > double(kSmpMaxSamples) ||
+           double(in_frames) * ch > double(kSmpMaxSamples);
+  };
+  auto refuse_length = [&] {
+    *error = "sampler: " + path + " is too long for the sampler (more than " +
+             std::to_string(kSmpMaxSamples / 2 / kSmpRate / 60) + " minutes of stereo)";
+    return false;
+  };
+  if (info.frames > 0 && too_long(static_cast<size_t>(info.frames))) return refuse_length();
   constexpr sf_count_t kChunk = 4096;
   std::vector<float> buf(static_cast<size_t>(ch) * kChunk);
   std::vector<float> samples;
@@ -99,6 +120,7 @@ bool smp_decode(const std::string& path, SmpSound& out, std::string* error) {
     sf_count_t got = sf_readf_float(f.get(), buf.data(), kChunk);
     if (got <= 0) break;
     samples.insert(samples.end(), buf.begin(), buf.begin() + got * ch);
+    if (too_long(samples.size() / ch)) return refuse_length();
     if (got < kChunk) break;
   }
   int channels = ch;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "audio/audio.h"
@@ -131,7 +132,14 @@ void do_sampler_load(const std::string& key, const std::string& name, const std:
   std::thread([key, name, path] {
     auto sound = std::make_shared<SmpSound>();
     std::string error;
-    if (!smp_decode(path, *sound, &error)) {
+    bool ok = false;
+    try {
+      ok = smp_decode(path, *sound, &error);
+    } catch (const std::bad_alloc&) {
+      // Every load is answered, also one the machine has no memory for.
+      error = "sampler: not enough memory to load " + path;
+    }
+    if (!ok) {
       got_unsupported(key, error);
       return;
     }

@@ -19,6 +19,10 @@ namespace {
 
 const size_t kMaxResults = 100;
 const guint kTimeLimitMs = 4000;
+// Each search is a child process walking the disk; a page asking in a loop
+// must not fill the machine with them.
+const int kMaxRunning = 4;
+int g_search_running = 0;
 
 // One running search. Its finish and its child's exit both hold it; the
 // child is only signalled while it has not been reaped, so a reused process
@@ -107,6 +111,7 @@ void on_child_exit(GPid pid, int, gpointer data) {
   auto* c = static_cast<SpotlightCtx*>(data);
   g_spawn_close_pid(pid);
   c->reaped = true;
+  --g_search_running;
   release(c);
 }
 
@@ -117,6 +122,10 @@ void do_spotlight(std::string_view id, std::string_view rest) {
   std::vector<std::string> cmd = query.empty() ? std::vector<std::string>{} : search_command(query);
   if (cmd.empty()) {
     send_got(id, "{\"ok\":true,\"paths\":[]}");
+    return;
+  }
+  if (g_search_running >= kMaxRunning) {
+    send_got(id, "{\"ok\":false,\"error\":\"too many file searches running at once\"}");
     return;
   }
   std::vector<char*> argv;
@@ -132,6 +141,7 @@ void do_spotlight(std::string_view id, std::string_view rest) {
   }
   fcntl(out, F_SETFL, fcntl(out, F_GETFL) | O_NONBLOCK);
   fcntl(out, F_SETFD, FD_CLOEXEC);
+  ++g_search_running;
   auto* c = new SpotlightCtx;
   c->reqid = id;
   c->pid = pid;

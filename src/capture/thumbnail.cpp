@@ -15,12 +15,16 @@
 
 namespace {
 
+constexpr long kMaxThumbSize = 2048;
+
 long thumb_size(const std::string& field) {
   if (field.empty()) return 256;
   char* end = nullptr;
   long s = std::strtol(field.c_str(), &end, 10);
   if (end == field.c_str() || s < 1) return 256;
-  return s;
+  // Thumbnails are for showing, at twice this size at most: a larger size
+  // would only load the whole image, however big it is.
+  return std::min(s, kMaxThumbSize);
 }
 
 // Loads at the target size where the image is larger: a camera photo then

@@ -81,10 +81,23 @@ std::string free_download_name(const std::string& name,
   size_t dot = name.rfind('.');
   std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
   std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-  for (unsigned long n = 2;; ++n) {
-    std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    if (!taken(candidate)) return candidate;
+  auto numbered = [&](unsigned long long n) { return stem + " (" + std::to_string(n) + ")" + ext; };
+  // Copies are numbered from 2 without gaps as a rule, so the first free
+  // number is found by doubling, then halving: a folder with thousands of
+  // copies costs a few dozen lookups, not one per copy. With gaps, some free
+  // number is still found, and a taken name is never returned.
+  unsigned long long lo = 1, hi = 2;
+  while (taken(numbered(hi))) {
+    lo = hi;
+    if (hi > (1ULL << 62)) return numbered(hi + 1);
+    hi = hi * 2 - 1;
   }
+  while (hi - lo > 1) {
+    unsigned long long mid = lo + (hi - lo) / 2;
+    if (taken(numbered(mid))) lo = mid;
+    else hi = mid;
+  }
+  return numbered(hi);
 }
 
 ExtFilter ext_filter_for(std::string_view list) {

@@ -39,9 +39,10 @@ std::string ext_for_mime(std::string_view mime);
 // from the MIME type is added when the name has no dot.
 std::string download_base_name(std::string_view suggested, std::string_view mime);
 
-// The first of "name", "stem (2).ext", "stem (3).ext", ... that taken() does
-// not report as taken. The numbering goes on as far as needed, so an
-// existing file is never chosen.
+// "name" when taken() does not report it as taken, else a free "stem
+// (n).ext": the first free one when copies 2, 3, ... have no gaps. The
+// numbering goes on as far as needed, so an existing file is never chosen,
+// and the search asks taken() only logarithmically often.
 std::string free_download_name(const std::string& name,
                                const std::function<bool(const std::string&)>& taken);
 

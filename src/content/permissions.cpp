@@ -12,7 +12,8 @@ gboolean on_permission_request(WebKitWebView* view, WebKitPermissionRequest* req
   const char* features = env ? env : "";
   bool want_camera = std::strstr(features, "camera") != nullptr;
   bool want_mic = std::strstr(features, "microphone") != nullptr;
-  std::string origin = origin_from_uri(webkit_web_view_get_uri(view));
+  // The committed document decides: a load that has only started does not.
+  std::string origin = committed_origin(view);
 
   if (WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(req)) {
     auto* um = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(req);

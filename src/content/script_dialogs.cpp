@@ -11,6 +11,7 @@
 #include "core/app.h"
 #include "core/gobj.h"
 #include "core/wire.h"
+#include "webview/webview.h"
 #include "windows/windows.h"
 
 namespace {
@@ -86,17 +87,18 @@ gboolean test_autodlg_tick(gpointer) {
   return G_SOURCE_REMOVE;
 }
 
-// The heading: the page's host, or the application name for pages without one.
-std::string heading_for(WebKitWebView* view) {
-  const char* uri = webkit_web_view_get_uri(view);
-  std::string heading = g_app_name;
-  if (!uri) return heading;
-  GUri* u = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-  if (!u) return heading;
-  const char* host = g_uri_get_host(u);
-  if (host && *host) heading = host;
-  g_uri_unref(u);
-  return heading;
+// The heading names the page that shows the dialog: the host of the
+// window's committed document (a load in progress does not count), or the
+// application name for its own pages. A frame inside the page gets a
+// heading that names no one, so it cannot speak in the page's name.
+std::string heading_for(WebKitWebView* view, bool from_page) {
+  if (!from_page) return "Embedded content";
+  std::string origin = committed_origin(view);
+  size_t sep = origin.find("://");
+  std::string host = sep == std::string::npos ? "" : origin.substr(sep + 3);
+  if (size_t colon = host.rfind(':'); colon != std::string::npos && host.find(']') == std::string::npos)
+    host.resize(colon);
+  return host.empty() ? g_app_name : host;
 }
 
 void on_view_gone(GtkWidget*, gpointer flag) { *static_cast<bool*>(flag) = true; }
@@ -138,7 +140,9 @@ std::optional<std::string> test_autodlg_chooser(std::string_view op) {
 gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer) {
   const char* msg = webkit_script_dialog_get_message(dialog);
   std::string message = msg ? msg : "";
-  std::string heading = heading_for(view);
+  WebKitScriptDialogType kind = webkit_script_dialog_get_dialog_type(dialog);
+  std::string heading =
+      heading_for(view, kind == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM || take_dialog_mark(view));
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
   GtkWindow* parent = GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : (g_win ? GTK_WINDOW(g_win) : nullptr);
 

@@ -86,6 +86,12 @@ void pipe_write_line(std::string_view line);
 // never wait behind it.
 void wire_flush();
 
+// Holds every outgoing line back until wire_release sends `first` ahead of
+// them, so a line that must lead the stream can be worked out asynchronously
+// while the page loads. Without a hold, wire_release just writes the line.
+void wire_hold();
+void wire_release(std::string_view first);
+
 // Queues fn to run once on the main loop. Callables queued from one thread
 // run in the order they were queued, also while a handler runs a nested loop.
 void ui_dispatch(std::function<void()> fn);
@@ -94,6 +100,12 @@ void ui_dispatch(std::function<void()> fn);
 // the program to quit at end of stream.
 using LineHandler = void (*)(const std::string& line);
 void reader_thread(LineHandler on_line);
+
+// Connects to a Unix-domain stream socket. -1, with *error set, when the
+// path does not fit a socket address (cut short, it would reach whatever
+// socket lives at the shorter path), when connecting fails, or when the
+// peer runs as another user.
+int unix_connect(const char* path, std::string* error);
 
 // Appends whatever can be read now from a non-blocking fd; true at EOF or error.
 bool drain_pipe(int fd, std::string& buf);

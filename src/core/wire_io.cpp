@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +20,7 @@ namespace {
 // queries costs one system call per batch rather than one per answer. Any
 // other write first sends what is collected, so the order is kept.
 std::string g_out_buf;           // guarded by g_write_mutex
+bool g_held = false;             // guarded by g_write_mutex
 thread_local bool t_batching = false;
 
 void send_all_locked(const char* p, size_t left) {
@@ -34,7 +36,7 @@ void send_all_locked(const char* p, size_t left) {
 }
 
 void flush_locked() {
-  if (g_out_buf.empty()) return;
+  if (g_out_buf.empty() || g_held) return;
   if (g_sock >= 0) send_all_locked(g_out_buf.data(), g_out_buf.size());
   g_out_buf.clear();
 }
@@ -46,6 +48,25 @@ void wire_flush() {
   flush_locked();
 }
 
+void wire_hold() {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  g_held = true;
+}
+
+void wire_release(std::string_view first) {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  std::string held = std::move(g_out_buf);
+  g_out_buf.clear();
+  g_held = false;
+  if (g_sock < 0) return;
+  std::string out;
+  out.reserve(first.size() + 1 + held.size());
+  out.append(first);
+  out += '\n';
+  out += held;
+  send_all_locked(out.data(), out.size());
+}
+
 void pipe_write_line(std::string_view line) {
   if (line.find_first_of("\n\r") != std::string_view::npos) {
     std::fputs("ovalis: dropped a wire line with a raw line break\n", stderr);
@@ -53,7 +74,7 @@ void pipe_write_line(std::string_view line) {
   }
   std::lock_guard<std::mutex> lock(g_write_mutex);
   if (g_sock < 0) return;
-  if (t_batching) {
+  if (t_batching || g_held) {
     g_out_buf.append(line);
     g_out_buf += '\n';
     if (g_out_buf.size() >= 64 * 1024) flush_locked();
@@ -201,4 +222,35 @@ GDBusConnection* session_bus() {
 GDBusConnection* system_bus() {
   static GDBusConnection* bus = bus_once(G_BUS_TYPE_SYSTEM);
   return bus;
+}
+
+int unix_connect(const char* path, std::string* error) {
+  sockaddr_un addr{};
+  if (std::strlen(path) >= sizeof addr.sun_path) {
+    *error = std::string("socket path too long (a Unix socket address holds at most ") +
+             std::to_string(sizeof addr.sun_path - 1) + " bytes): " + path;
+    return -1;
+  }
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path, std::strlen(path) + 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    *error = std::string("connect: ") + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  // Everything the program does, it does for whoever is at the other end.
+  ucred peer{};
+  socklen_t len = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != getuid()) {
+    *error = "the socket " + std::string(path) + " belongs to another user (uid " +
+             std::to_string(peer.uid) + "); refusing it";
+    close(fd);
+    return -1;
+  }
+  return fd;
 }

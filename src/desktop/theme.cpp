@@ -61,23 +61,36 @@ void install_system_observers() {
                                        nullptr);
 }
 
+namespace {
+
+const char* theme_line(bool dark) { return dark ? "SYS theme dark" : "SYS theme light"; }
+
+void on_theme_read(GObject* bus, GAsyncResult* res, gpointer) {
+  GVar reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), res, nullptr));
+  bool dark = false;
+  if (reply) {
+    GVar v(g_variant_get_child_value(reply.get(), 0));  // the "v" itself
+    GVar payload(g_variant_get_variant(v.get()));
+    dark = scheme_is_dark(payload.get());
+  }
+  wire_release(theme_line(dark));
+}
+
+}  // namespace
+
+// The portal may have to be started by the bus first, which can take longer
+// than loading the page; so the question goes out now and its answer is read
+// on the main loop, while everything written meanwhile waits behind it.
 void report_initial_theme() {
   GDBusConnection* bus = session_bus();
   if (!bus) {
     gboolean dark = FALSE;
     g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
-    write_theme(dark);
+    wire_release(theme_line(dark));
     return;
   }
-  GVar reply(bus_call_sync(
-      bus, kPortal, kPortalPath, kSettingsIface, "Read",
-      g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr));
-  if (!reply) {
-    write_theme(false);
-    return;
-  }
-  GVar v(g_variant_get_child_value(reply.get(), 0));  // the "v" itself
-  GVar payload(g_variant_get_variant(v.get()));
-  write_theme(scheme_is_dark(payload.get()));
+  g_dbus_connection_call(bus, kPortal, kPortalPath, kSettingsIface, "Read",
+                         g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
+                         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr,
+                         on_theme_read, nullptr);
 }

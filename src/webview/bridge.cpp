@@ -66,6 +66,12 @@ static const char kShimBody[] = R"JS(
   function note(word) {
     if (window.__OVALIS_TOK) window.webkit.messageHandlers.ovalis.postMessage(window.__OVALIS_TOK + '|0:' + word);
   }
+  // Script dialogs name the page that shows them; those of embedded frames
+  // must not borrow this document's name.
+  ['alert', 'confirm', 'prompt'].forEach(function (m) {
+    var real = window[m];
+    window[m] = function () { note('dialog'); return real.apply(window, arguments); };
+  });
   var realOpen = window.open;
   window.open = function () {
     note('open');
@@ -137,6 +143,9 @@ void forget_window_token(std::string_view window_id) {
 
 void mark_bridgeless(WebKitWebView* view) {
   g_object_set_data(G_OBJECT(view), "ovalis-no-bridge", GINT_TO_POINTER(1));
+  // Nor does it read the clipboard from script.
+  if (WebKitSettings* st = webkit_web_view_get_settings(view))
+    webkit_settings_set_javascript_can_access_clipboard(st, FALSE);
 }
 
 bool is_bridgeless(WebKitWebView* view) {
@@ -158,6 +167,16 @@ bool take_open_mark(WebKitWebView* opener, std::string* origin) {
     return false;
   it->second.open_mark_until = 0;
   if (origin) *origin = it->second.origin;
+  return true;
+}
+
+bool take_dialog_mark(WebKitWebView* view) {
+  auto wt = g_win_token.find(ovalis_winid_for_wv(view));
+  if (wt == g_win_token.end()) return false;
+  auto it = g_call_tokens.find(wt->second);
+  if (it == g_call_tokens.end() || it->second.dialog_mark_until <= g_get_monotonic_time())
+    return false;
+  it->second.dialog_mark_until = 0;
   return true;
 }
 
@@ -251,7 +270,7 @@ void assign_call_token(WebKitWebView* view, const std::string& window_id,
   GChars tok(g_uuid_string_random());
   if (!tok || !*tok) return;
   std::string token = tok.get();
-  g_call_tokens[token] = CallToken{window_id, origin, {}, {}, 0};
+  g_call_tokens[token] = CallToken{window_id, origin, {}, {}, 0, 0};
   g_win_token[window_id] = token;
   std::string js = "window.__OVALIS_TOK=";
   json_escape_to(js, token);
@@ -314,6 +333,8 @@ void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult
         it->second.open_mark_until = g_get_monotonic_time() + kOpenMarkUs;
       else if (pc.payload == "opened")
         it->second.open_mark_until = 0;
+      else if (pc.payload == "dialog")
+        it->second.dialog_mark_until = g_get_monotonic_time() + kOpenMarkUs;
       return;
     }
     win = it->second.window_id;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "core/app.h"
@@ -44,9 +45,42 @@ WebKitSettings* make_settings() {
   return st;
 }
 
+// Origins of the pages the backend itself has the windows load.
+std::set<std::string, std::less<>> g_own_origins{"file://"};
+
+// Script access to the clipboard reads whatever the user copied last, a
+// password say, without asking; only the application's own top document
+// keeps it. Frames inside it need the user's click to paste (this runs in
+// every frame, before the frame's own script), and a view showing another
+// site, or a popup that a frame opened, gets none at all.
+const char kFrameClipboardGuard[] = R"JS((function () {
+  if (window === window.top) return;
+  var ua = navigator.userActivation;
+  var active = function () { return !!(ua && ua.isActive); };
+  var exec = Document.prototype.execCommand;
+  Document.prototype.execCommand = function (cmd) {
+    if (String(cmd).toLowerCase() === 'paste' && !active()) return false;
+    return exec.apply(this, arguments);
+  };
+  var cb = navigator.clipboard;
+  if (cb) ['read', 'readText'].forEach(function (m) {
+    var f = cb[m];
+    if (typeof f === 'function') cb[m] = function () {
+      if (!active()) return Promise.reject(new DOMException('Clipboard read needs a user gesture', 'NotAllowedError'));
+      return f.apply(cb, arguments);
+    };
+  });
+})();
+)JS";
+
 void on_load_changed(WebKitWebView* view, WebKitLoadEvent ev, gpointer) {
   // A new document gets a new call token before anything else hears of it.
-  if (ev == WEBKIT_LOAD_COMMITTED) assign_call_token(view, ovalis_winid_for_wv(view));
+  if (ev != WEBKIT_LOAD_COMMITTED) return;
+  assign_call_token(view, ovalis_winid_for_wv(view));
+  bool own = !is_bridgeless(view) && g_own_origins.count(committed_origin(view));
+  WebKitSettings* st = webkit_web_view_get_settings(view);
+  if (st && bool(webkit_settings_get_javascript_can_access_clipboard(st)) != own)
+    webkit_settings_set_javascript_can_access_clipboard(st, own);
 }
 
 std::vector<ViewSetup>& view_setups() {
@@ -94,6 +128,11 @@ WebKitWebView* make_webview(const std::string& window_id, WebKitWebView* related
   std::string shim = shim_source(window_id, frameless);
   add_script(ucm.get(), shim.c_str());
   add_script(ucm.get(), OVALIS_CLIENT_JS);
+  WebKitUserScript* guard = webkit_user_script_new(
+      kFrameClipboardGuard, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(ucm.get(), guard);
+  webkit_user_script_unref(guard);
   const char* inject = std::getenv("OVALIS_INJECT");
   if (inject && *inject) add_script(ucm.get(), inject);
 
@@ -138,6 +177,7 @@ void add_view_setup(ViewSetup fn) { view_setups().push_back(fn); }
 
 void load_target_into(WebKitWebView* view, const std::string& target) {
   if (g_str_has_prefix(target.c_str(), "http://") || g_str_has_prefix(target.c_str(), "https://")) {
+    g_own_origins.insert(origin_from_uri(target.c_str()));
     webkit_web_view_load_uri(view, target.c_str());
     return;
   }

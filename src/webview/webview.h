@@ -47,6 +47,8 @@ struct CallToken {
   // Until when (monotonic µs) the next new window counts as opened by this
   // document itself rather than by a frame inside it.
   gint64 open_mark_until = 0;
+  // Likewise for the next script dialog.
+  gint64 dialog_mark_until = 0;
 };
 
 extern std::map<std::string, CallToken, std::less<>> g_call_tokens;
@@ -72,6 +74,10 @@ bool is_bridgeless(WebKitWebView* view);
 // open a window itself (window.open, or a link with a target, in its top
 // frame); consumes the mark and gives that document's origin.
 bool take_open_mark(WebKitWebView* opener, std::string* origin);
+
+// True when the current document of the view's window has just opened a
+// script dialog itself, not a frame inside it; consumes the mark.
+bool take_dialog_mark(WebKitWebView* view);
 
 // The origin of the live document whose media-proxy key this is.
 bool proxy_key_origin(std::string_view key, std::string* origin);

@@ -220,6 +220,7 @@ TEST_F(Capture, ThumbnailsAreDoubleDensityAndNeverEnlarged) {
   std::string photo = make_image(dir_ + "/photo.png", 4000, 3000);
   std::string wide = make_image(dir_ + "/wide\tname.png", 1000, 500);
   std::string small = make_image(dir_ + "/small.png", 300, 200);
+  std::string huge = make_image(dir_ + "/huge.png", 6000, 600);
   struct Case {
     std::string line, w, h;
   };
@@ -228,7 +229,9 @@ TEST_F(Capture, ThumbnailsAreDoubleDensityAndNeverEnlarged) {
   for (const Case& c : {Case{photo + "\t256", "512", "384"}, Case{esc, "512", "256"},
                         Case{esc + "\tabc", "512", "256"}, Case{esc + "\t0", "512", "256"},
                         Case{esc + "\t100", "200", "100"}, Case{small + "\t256", "300", "200"},
-                        Case{small + "\t50", "100", "66"}}) {
+                        Case{small + "\t50", "100", "66"},
+                        // Sizes are capped at 2048, so a huge one never loads the whole image.
+                        Case{huge + "\t999999999", "4096", "409"}}) {
     std::string json = ask(*b_, "t", "THUMB t " + c.line);
     EXPECT_EQ(std::to_string(json_int(json, "width")), c.w) << c.line << " " << json;
     EXPECT_EQ(std::to_string(json_int(json, "height")), c.h) << c.line;

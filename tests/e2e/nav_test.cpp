@@ -416,6 +416,11 @@ TEST_F(Nav, NonDisplayableResponsesDownloadInAnyFrame) {
   auto q = navigate(b, frame);
   ASSERT_TRUE(q);
   b.send("NAVR " + qid_of(*q) + " allow");
+  // Nobody clicked it, so the backend is asked, and its yes saves it.
+  auto fq = b.expect_prefix("NAVQ ");
+  ASSERT_TRUE(fq);
+  EXPECT_EQ(fq->substr(fq->size() - 6), "\tframe") << *fq;
+  b.send("NAVR " + qid_of(*fq) + " allow");
   auto started = download_line(b, inner, "started");
   ASSERT_TRUE(started);
   ASSERT_TRUE(download_line(b, inner, "done"));

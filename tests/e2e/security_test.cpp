@@ -63,6 +63,9 @@ HttpResponse route(const HttpRequest& req) {
   } else if (req.path == "/secret" || req.path == "/ok") {
     r.headers = {{"Content-Type", "image/png"}};
     r.body = "not really a png";
+  } else if (req.path == "/file.bin") {
+    r.headers = {{"Content-Type", "application/x-ovalis-test"}};
+    r.body = "payload";
   } else if (req.path == "/report") {
     r.body = "ok";
   } else {
@@ -168,6 +171,14 @@ TEST_F(Security, FramesCannotFloodWithPopups) {
   b_->collect(1000);
 }
 
+TEST_F(Security, FramesCannotStartDownloadsUnasked) {
+  frame("location.href='/file.bin'");
+  EXPECT_TRUE(eventually([] { return fetched("/file.bin"); }, 8000));
+  EXPECT_TRUE(b_->collect(1500, [](const std::string& l) {
+    return l.rfind("DOWNLOAD ", 0) == 0;
+  }).empty());
+}
+
 TEST_F(Security, TheProxyServesNoFrameHoweverItAsks) {
   std::string target = "ovalis-media://proxy/?u=" + url_encode(srv().url("/secret"));
   frame("var u=" + js_str(target) + ";"
@@ -184,6 +195,26 @@ TEST_F(Security, TheProxyServesNoFrameHoweverItAsks) {
   b_->send("EVAL " + wire_escape("var i=new Image();i.src=ovalis.proxyURL(" +
                                  js_str(srv().url("/ok")) + ");document.body.appendChild(i)"));
   EXPECT_TRUE(eventually([] { return fetched("/ok"); }, 8000));
+}
+
+TEST_F(Security, TheClipboardStaysPrivateToThePageItself) {
+  b_->send("CLIPWRITE hunter2-secret");
+  frame("var ed=document.getElementById('ed');ed.focus();document.execCommand('selectAll');"
+        "var a=document.execCommand('paste');"
+        "var i=document.createElement('iframe');document.body.appendChild(i);"
+        "var b=false;try{b=i.contentWindow.Document.prototype.execCommand.call(document,'paste')}"
+        "catch(e){}"
+        "var t=ed.textContent;"
+        "(navigator.clipboard?navigator.clipboard.readText():Promise.reject()).then("
+        " function(c){report('clip:'+a+b+t+'|'+c)},function(){report('clip:'+a+b+t+'|')})");
+  ASSERT_TRUE(reported("clip:"));
+  for (auto& r : reports()) EXPECT_EQ(r.find("hunter2"), std::string::npos) << r;
+  if (on_wayland()) return;  // the headless compositor has no seat, so no clipboard
+  // The application's own page still reads it without a gesture.
+  EXPECT_EQ(b_->page_eval("(function(){var d=document.createElement('div');d.contentEditable=true;"
+                          "document.body.appendChild(d);d.focus();document.execCommand('paste');"
+                          "var t=d.textContent;d.remove();return t})()"),
+            "\"hunter2-secret\"");
 }
 
 TEST_F(Security, TheApplicationsOwnPopupKeepsTheBridge) {
@@ -204,6 +235,37 @@ TEST_F(Security, TheApplicationsOwnPopupKeepsTheBridge) {
   EXPECT_EQ(c->origin, "file://");
   b_->send("WINCLOSE " + win);
   EXPECT_TRUE(b_->expect_prefix("WINCLOSED " + win));
+}
+
+// In the other modes the page's own window.open is asked about as before,
+// unmarked, and the configured mode stands when the backend stays silent.
+TEST(SecurityModes, OwnPopupsKeepTheirModes) {
+  for (std::string mode : {"external", "deny"}) {
+    Options o;
+    o.env = {{"OVALIS_POPUPS", mode}};
+    Backend* b = start_page(o);
+    ASSERT_TRUE(b);
+    b->send("EVAL window.open('about:blank')");
+    auto q = b->expect_prefix("POPUPQ ");
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->substr(q->find(' ', 7)), " -\tmain\tabout:blank\t" + mode);
+    auto ev = b->expect_prefix("POPUP {");
+    ASSERT_TRUE(ev);
+    EXPECT_NE(ev->find("\"action\":\"" + mode + "\""), std::string::npos) << *ev;
+    stop_page(b);
+  }
+}
+
+// Cut short, an overlong path would reach whatever socket lives at the
+// shorter one; it is refused instead.
+TEST(SecuritySocket, OverlongSocketPathIsRefused) {
+  Backend b;
+  std::string path = "/tmp/" + std::string(200, 'x') + ".sock";
+  ASSERT_TRUE(b.start({.expect_connect = false,
+                       .command = {launcher_bin(), page_path("blank.html"), path}}));
+  EXPECT_EQ(b.wait_exit(), 1);
+  EXPECT_NE(b.stderr_text().find("ovalis: socket path too long"), std::string::npos)
+      << b.stderr_text();
 }
 
 // Runs last: it navigates the application's window away.

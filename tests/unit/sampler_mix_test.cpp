@@ -146,3 +146,48 @@ TEST(SamplerMix, VoiceStealing) {
 }
 
 }  // namespace
+
+#include <cstdio>
+#include <cstdint>
+#include <string>
+
+#include "audio/sampler_decode.h"
+
+namespace {
+
+// A 16-bit mono PCM WAV whose header claims `rate`, with `frames` of silence.
+std::string wav_claiming(uint32_t rate, uint32_t frames) {
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  std::string data(frames * 2, '\0');
+  return "RIFF" + u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
+         u32(rate * 2) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
+}
+
+}  // namespace
+
+// A header may claim any rate; the decoder refuses impossible ones with a
+// message instead of allocating for them, and still loads an ordinary file.
+TEST(SamplerDecode, ImpossibleRatesAreRefused) {
+  std::string path = testing::TempDir() + "ovalis-rate-test.wav";
+  for (uint32_t rate : {1u, 999u, 5000000u}) {
+    std::string bytes = wav_claiming(rate, 4000);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    SmpSound s;
+    std::string error;
+    EXPECT_FALSE(smp_decode(path, s, &error)) << rate;
+    EXPECT_NE(error.find("impossible format"), std::string::npos) << error;
+  }
+  std::string bytes = wav_claiming(44100, 4410);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  SmpSound s;
+  std::string error;
+  EXPECT_TRUE(smp_decode(path, s, &error)) << error;
+  EXPECT_EQ(s.frames, 4800u);
+  std::remove(path.c_str());
+}

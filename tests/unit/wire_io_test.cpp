@@ -38,6 +38,19 @@ TEST(Writer, LinesGoOutWholeWithTerminator) {
   EXPECT_EQ(sp.read_available(), "GOT 1 {}\n\n");
 }
 
+TEST(Writer, HeldLinesFollowTheReleasedLineInOrder) {
+  SocketPair sp;
+  wire_hold();
+  pipe_write_line("WINSTATE main {}");
+  std::thread([] { pipe_write_line("GOT 7 null"); }).join();
+  wire_flush();
+  EXPECT_EQ(sp.read_available(), "");
+  wire_release("SYS theme light");
+  pipe_write_line("CALL main:1 []");
+  EXPECT_EQ(sp.read_available(),
+            "SYS theme light\nWINSTATE main {}\nGOT 7 null\nCALL main:1 []\n");
+}
+
 TEST(Writer, RawLineBreaksAreNeverSent) {
   SocketPair sp;
   testing::internal::CaptureStderr();
