@@ -56,7 +56,7 @@ test-wayland-run:
 sanitize-core: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOVALIS_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS) --target unit_tests $$(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz.cpp$$//; s/^/fuzz_replay_/')
-	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j 2 -E '^(e2e_|demo)'
+	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j 2 -L sanitize
 
 demo: build
 	scripts/run-demo $(BUILD)
