@@ -55,7 +55,8 @@ std::string tool_dir(const std::string& base, const std::vector<std::string>& to
   g_mkdir_with_parents(dir.c_str(), 0755);
   for (auto& t : tools) {
     gchar* real = g_find_program_in_path(t.c_str());
-    if (real) symlink(real, (dir + "/" + t).c_str());
+    if (real && symlink(real, (dir + "/" + t).c_str()) != 0)
+      ADD_FAILURE() << "cannot link " << t << " into " << dir;
     g_free(real);
   }
   return dir;
