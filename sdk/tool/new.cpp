@@ -144,21 +144,22 @@ int cmd_new(const Args& args) {
                                           {"PKG", package_name(id)},
                                           {"NODE_LIB", node_library()}};
   g_free(name_html);
+  const char* backend_block = backend == "cpp"      ? kTplCppBackend
+                              : backend == "python" ? kTplPythonBackend
+                                                    : kTplNodeBackend;
+  vars["BACKEND"] = fill(backend_block, vars);
 
   std::vector<std::tuple<std::string, const char*, int>> files{
       {"page/index.html", kTplPageHtml, 0644}, {"page/app.js", kTplPageJs, 0644},
       {"page/style.css", kTplPageCss, 0644},   {"icon.svg", kTplIcon, 0644},
       {"README.md", kTplReadme, 0644},         {"test/smoke.sh", kTplSmoke, 0755},
-      {".gitignore", kTplGitignore, 0644}};
+      {".gitignore", kTplGitignore, 0644},     {"ovalis.json", kTplAppJson, 0644}};
   if (backend == "cpp") {
-    files.emplace_back("ovalis.json", kTplCppJson, 0644);
     files.emplace_back("backend/main.cpp", kTplCppMain, 0644);
     files.emplace_back("Makefile", kTplCppMakefile, 0644);
   } else if (backend == "python") {
-    files.emplace_back("ovalis.json", kTplPythonJson, 0644);
     files.emplace_back("backend/main.py", kTplPythonMain, 0755);
   } else {
-    files.emplace_back("ovalis.json", kTplNodeJson, 0644);
     files.emplace_back("backend/main.mjs", kTplNodeMain, 0644);
     files.emplace_back("package.json", kTplNodePackage, 0644);
   }

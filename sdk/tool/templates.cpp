@@ -161,7 +161,8 @@ const char* const kTplGitignore = "build/\ndist/\nnode_modules/\n__pycache__/\n"
 
 // ---- C++ ------------------------------------------------------------------
 
-const char* const kTplCppJson = R"~({
+// One ovalis.json for every language; only the backend block differs.
+const char* const kTplAppJson = R"~({
   "$schema": "/usr/share/ovalis/ovalis.schema.json",
   "id": "@ID@",
   "name": @NAME_JSON@,
@@ -171,13 +172,15 @@ const char* const kTplCppJson = R"~({
   "page": "page/index.html",
   "window": { "width": 720, "height": 480 },
   "backend": {
-    "command": ["build/@SLUG@-backend"],
-    "build": ["make", "--no-print-directory"],
-    "watch": ["backend", "Makefile"]
+@BACKEND@
   },
   "opens": { "schemes": ["@SLUG@"] }
 }
 )~";
+
+const char* const kTplCppBackend = R"~(    "command": ["build/@SLUG@-backend"],
+    "build": ["make", "--no-print-directory"],
+    "watch": ["backend", "Makefile"])~";
 
 const char* const kTplCppMain = R"~(// The backend: answers the page's calls. run_app() reads ovalis.json,
 // starts launcher on the page and runs until the window is closed.

@@ -11,14 +11,15 @@ extern const char* const kTplReadme;
 extern const char* const kTplSmoke;
 extern const char* const kTplGitignore;
 
-extern const char* const kTplCppJson;
+extern const char* const kTplAppJson;
+extern const char* const kTplCppBackend;
 extern const char* const kTplCppMain;
 extern const char* const kTplCppMakefile;
 
-extern const char* const kTplPythonJson;
+extern const char* const kTplPythonBackend;
 extern const char* const kTplPythonMain;
 
-extern const char* const kTplNodeJson;
+extern const char* const kTplNodeBackend;
 extern const char* const kTplNodeMain;
 extern const char* const kTplNodePackage;
 

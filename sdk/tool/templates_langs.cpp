@@ -5,22 +5,8 @@ namespace tool {
 
 // ---- Python ---------------------------------------------------------------
 
-const char* const kTplPythonJson = R"~({
-  "$schema": "/usr/share/ovalis/ovalis.schema.json",
-  "id": "@ID@",
-  "name": @NAME_JSON@,
-  "version": "0.1.0",
-  "description": "Greets you from its backend",
-  "icon": "icon.svg",
-  "page": "page/index.html",
-  "window": { "width": 720, "height": 480 },
-  "backend": {
-    "command": ["python3", "backend/main.py"],
-    "watch": ["backend"]
-  },
-  "opens": { "schemes": ["@SLUG@"] }
-}
-)~";
+const char* const kTplPythonBackend = R"~(    "command": ["python3", "backend/main.py"],
+    "watch": ["backend"])~";
 
 const char* const kTplPythonMain = R"~(#!/usr/bin/env python3
 """The backend: answers the page's calls. run_app() reads ovalis.json,
@@ -56,22 +42,8 @@ if __name__ == "__main__":
 
 // ---- JavaScript -----------------------------------------------------------
 
-const char* const kTplNodeJson = R"~({
-  "$schema": "/usr/share/ovalis/ovalis.schema.json",
-  "id": "@ID@",
-  "name": @NAME_JSON@,
-  "version": "0.1.0",
-  "description": "Greets you from its backend",
-  "icon": "icon.svg",
-  "page": "page/index.html",
-  "window": { "width": 720, "height": 480 },
-  "backend": {
-    "command": ["node", "backend/main.mjs"],
-    "watch": ["backend"]
-  },
-  "opens": { "schemes": ["@SLUG@"] }
-}
-)~";
+const char* const kTplNodeBackend = R"~(    "command": ["node", "backend/main.mjs"],
+    "watch": ["backend"])~";
 
 const char* const kTplNodeMain = R"~(// The backend: answers the page's calls. runApp() reads ovalis.json,
 // starts launcher on the page and runs until the window is closed.
