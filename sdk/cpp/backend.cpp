@@ -1,4 +1,5 @@
 #include "ovalis/backend.h"
+#include "blobs.h"
 #include "open_listener.h"
 
 #include <glib-unix.h>
@@ -56,7 +57,12 @@ std::optional<Json> Future::wait(int timeout_ms) const {
 // ---- Call -----------------------------------------------------------------
 
 void Call::resolve(const Json& value) const {
-  if (b_) b_->send(ret_line(id, true, value));
+  if (!b_) return;
+  if (value.is_bytes()) return b_->answer_bytes(id, value.bytes().data(), value.bytes().size());
+  b_->send(ret_line(id, true, value));
+}
+void Call::resolve_bytes(const void* data, size_t size) const {
+  if (b_) b_->answer_bytes(id, data, size);
 }
 void Call::reject(const Json& value) const {
   if (b_) b_->send(ret_line(id, false, value));
@@ -75,7 +81,10 @@ struct Backend::Glib {
   guint sig_int = 0, sig_term = 0;
 };
 
-Backend::Backend() : g_(std::make_unique<Glib>()) {
+Backend::Backend()
+    : g_(std::make_unique<Glib>()),
+      inbox_(std::make_unique<blob::Inbox>()),
+      outbox_(std::make_unique<blob::Outbox>()) {
   g_->loop = g_main_loop_new(nullptr, FALSE);
   auto on_sig = [](gpointer self) -> gboolean {
     static_cast<Backend*>(self)->quit();
@@ -96,6 +105,8 @@ Backend::~Backend() {
     waitpid(pid_, nullptr, 0);
   }
   cleanup_files();
+  inbox_->clear();
+  outbox_->clear();
   g_main_loop_unref(g_->loop);
 }
 
@@ -276,6 +287,9 @@ void Backend::launcher_gone(int status) {
     }
   }
   close_socket();
+  // Nobody will take the offers left, nor name the uploads.
+  inbox_->clear();
+  outbox_->clear();
   if (g_->quit_timer) g_source_remove(g_->quit_timer);
   g_->quit_timer = 0;
   g_main_loop_quit(g_->loop);
@@ -367,6 +381,7 @@ void Backend::dispatch(std::string_view l) {
   std::string_view kw = l.substr(0, sp);
   std::string_view rest = sp == std::string_view::npos ? std::string_view{} : l.substr(sp + 1);
   if (kw == "CALL") return on_call_line(rest);
+  if (kw == "BLOB") return inbox_->announce(rest);
   if (kw == "GOT") {
     auto g = parse_got(rest);
     if (!g) return;
@@ -395,7 +410,9 @@ void Backend::on_call_line(std::string_view rest) {
   c.method = parsed->method;
   c.params = parsed->params;
   if (!parsed->error.empty()) return c.fail(parsed->error);
+  bool refs = blob::may_hold_reference(rest);
   if (!origin_trusted(c.origin)) {
+    if (refs) inbox_->discard(c.params);
     if (refused_origins_.insert(c.origin).second)
       std::fprintf(stderr,
                    "ovalis: refused page calls from origin %s (first: %s from window %s); "
@@ -405,6 +422,14 @@ void Backend::on_call_line(std::string_view rest) {
                   (config_ ? " (allow \"calls\" in ovalis.json \"api\".origins)" : ""));
   }
   auto it = call_handlers_.find(c.method);
+  if (refs) {
+    // Bytes are read only for a handler; a call nobody handles only drops them.
+    if (it == call_handlers_.end()) {
+      inbox_->discard(c.params);
+    } else if (std::string bad; !inbox_->resolve(c.params, &bad)) {
+      return c.fail("no such blob: " + bad);
+    }
+  }
   if (c.method == "client.hello" && c.window == "main" && !page_ready_) {
     page_ready_ = true;
     auto waiting = std::move(queued_opens_);
@@ -419,6 +444,18 @@ void Backend::on_call_line(std::string_view rest) {
   if (c.method == "client.capabilities") return c.resolve(capabilities(c));
   if (c.method == "client.hello") return c.resolve(obj({{"ok", true}}));
   c.fail("unknown method " + c.method);
+}
+
+void Backend::answer_bytes(const std::string& call_id, const void* data, size_t size) {
+  std::string id = blob::random_id(), err;
+  auto path = outbox_->write(id, data, size, &err);
+  if (!path) {
+    g_printerr("ovalis: %s\n", err.c_str());
+    return send(ret_line(call_id, false, obj({{"message", "cannot offer bytes: " + err}})));
+  }
+  // The launcher opens the file when it reads this line: before the answer.
+  send(line::blob(id, "move", *path));
+  send(ret_line(call_id, true, obj({{"$blob", id}, {"size", double(size)}})));
 }
 
 Json Backend::capabilities(const Call& c) const {

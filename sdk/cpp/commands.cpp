@@ -75,6 +75,14 @@ std::string size(std::string_view window, int width, int height) {
 }
 std::string get(std::string_view id, std::string_view key) { return req("GET", id, one_line(key)); }
 
+std::string blob(std::string_view id, std::string_view mode, std::string_view path) {
+  if (id.empty() || id.size() > 64 || (mode != "move" && mode != "keep") || path.empty() || path[0] != '/')
+    return {};
+  for (char c : id)
+    if (!g_ascii_isalnum(c) && c != '_' && c != '-') return {};
+  return "BLOB " + std::string(id) + " " + std::string(mode) + " " + wire_escape(path);
+}
+
 std::string winopen(const WindowSpec& w) {
   // The id ends up inside a quoted script literal in the new page and in
   // the first word of later lines: refuse ids that could break out of

@@ -341,6 +341,13 @@ void dump(std::string& out, const Json& j) {
     }
   } else if (j.is_string()) {
     dump_string(out, j.str());
+  } else if (j.is_bytes()) {
+    const Bytes& b = j.bytes();
+    gchar* b64 = g_base64_encode(b.data(), b.size());
+    out += '"';
+    out += b64;
+    out += '"';
+    g_free(b64);
   } else if (j.is_array()) {
     out += '[';
     bool first = true;

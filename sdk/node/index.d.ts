@@ -89,6 +89,11 @@ export class Call {
   readonly params: Json;
   readonly answered: boolean;
   param<T extends Json = Json>(key: string, fallback?: T): T;
+  /**
+   * Answers the call. Bytes (a Buffer, any typed array, a DataView or an
+   * ArrayBuffer) reach the page's `ovalis.api.fetchBytes`: they are written
+   * to a file the launcher takes over, and the answer names it.
+   */
   resolve(value?: unknown): void;
   reject(value?: unknown): void;
   /** Rejects with {"message": text}. */
@@ -100,7 +105,14 @@ export class Call {
   stopFind(): void;
 }
 
+/**
+ * Gets the call's params, where every reference to bytes the page sent with
+ * `ovalis.api.sendBytes` has become a Buffer (a Uint8Array); returns the
+ * answer, or its promise. Returned bytes reach the page's `fetchBytes`.
+ */
 export type CallHandler = (params: any, call: Call) => unknown | Promise<unknown>;
+/** What a handler may answer with for the page's `fetchBytes`. */
+export type BytesAnswer = Uint8Array | ArrayBufferView | ArrayBuffer;
 export type DialogOp = 'open' | 'openmulti' | 'dir' | 'save' | 'alert' | 'confirm' | 'prompt';
 
 // ---- command descriptions ----------------------------------------------------------
@@ -340,6 +352,8 @@ export namespace line {
   function get(id: string, key: string): string;
   function quit(): string;
   function reload(): string;
+  /** "BLOB <id> <mode> <path>": offers a file to the page (the library does this for bytes answers). */
+  function blob(id: string, mode: 'move' | 'keep', path: string): string;
   function ret(callId: string, ok: boolean, answer: unknown): string;
 
   function winopen(w: WindowSpec): string;

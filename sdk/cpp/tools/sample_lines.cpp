@@ -39,6 +39,10 @@ int main() {
   out(get("1", "win:main"));
   out(quit());
   out(reload());
+  out(blob("3f9a0c2d7e614b55a1d08c3e9f27b6d4", "move", "/run/user/1000/app/" + H));
+  out(blob("up_1-x", "keep", "/tmp/a b.png"));
+  out(blob("bad id", "move", "/tmp/x"));
+  out(blob("a", "copy", "/tmp/x"));
   WindowSpec w;
   w.id = "second";
   w.target = "/tmp/p.html";

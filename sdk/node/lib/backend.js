@@ -13,6 +13,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+import { Inbox, isBytes, Outbox, randomId } from './blobs.js';
 import * as line from './commands.js';
 import { loadAppConfig } from './config.js';
 import {
@@ -76,8 +77,18 @@ export class Call {
     return v === undefined ? fallback : v;
   }
 
+  /**
+   * Answers the call. Bytes (a Buffer, any typed array, a DataView or an
+   * ArrayBuffer) reach the page's fetchBytes: they go to a file the
+   * launcher takes over, and the answer names it.
+   */
   resolve(value) {
-    this._answer(retLine(this.id, true, value));
+    if (!isBytes(value)) {
+      this._answer(retLine(this.id, true, value));
+    } else if (!this.answered) {
+      this.answered = true;
+      this._b._offer(this.id, value);
+    }
   }
 
   reject(value) {
@@ -137,6 +148,8 @@ export class Backend {
     this._pending = new Map();
     this._nextId = 0;
     this._framer = new LineFramer();
+    this._inbox = new Inbox();
+    this._outbox = new Outbox();
     this._out = [];
     this._flushScheduled = false;
     this._sock = null;
@@ -523,6 +536,8 @@ export class Backend {
     this._server?.close();
     this._server = null;
     this._removeFiles();
+    this._inbox.clearSync();
+    this._outbox.clearSync();
     if (this._openServer) {
       // The process may be exiting: the socket file goes now, not on a later turn.
       const addr = this._openServer.address();
@@ -546,6 +561,9 @@ export class Backend {
     this._openServer?.close();
     this._openServer = null;
     this._removeFiles();
+    // Nobody will take the offers left, nor name the uploads.
+    this._inbox.clearSync();
+    this._outbox.clearSync();
     process.off('exit', this._onProcessExit);
     process.off('SIGINT', this._onSignal);
     process.off('SIGTERM', this._onSignal);
@@ -626,6 +644,7 @@ export class Backend {
   _dispatch(l) {
     if (this.trace) this.trace('<', l);
     if (l.startsWith('CALL ')) return this._onCall(l.slice(5));
+    if (l.startsWith('BLOB ')) return this._inbox.announce(l.slice(5));
     if (l.startsWith('GOT ')) {
       const g = parseGot(l.slice(4));
       if (!g) return undefined;
@@ -663,7 +682,9 @@ export class Backend {
       call.fail(parsed.error);
       return;
     }
+    const refs = rest.includes('$blob');
     if (!this._trusts(call.origin)) {
+      if (refs) this._inbox.discard(call.params);
       if (!this._refused.has(call.origin)) {
         this._refused.add(call.origin);
         process.stderr.write(`ovalis: refused page calls from origin ${call.origin} (first: ${call.method} ` +
@@ -682,11 +703,28 @@ export class Backend {
     }
     const fn = this._calls.get(call.method);
     if (!fn) {
+      // Bytes are read only for a handler; a call nobody handles only drops them.
+      if (refs) this._inbox.discard(call.params);
       if (call.method === 'client.capabilities') call.resolve(this._capabilities(call));
       else if (call.method === 'client.hello') call.resolve({ ok: true });
       else call.fail(`unknown method ${call.method}`);
       return;
     }
+    if (!refs) {
+      this._runHandler(fn, call);
+      return;
+    }
+    this._inbox.resolve(call.params).then(({ ok, bad, params }) => {
+      if (!ok) {
+        call.fail(`no such blob: ${bad}`);
+        return;
+      }
+      call.params = params;
+      this._runHandler(fn, call);
+    }, (err) => call.reject(rejection(err)));
+  }
+
+  _runHandler(fn, call) {
     let result;
     try {
       result = fn(call.params, call);
@@ -705,6 +743,20 @@ export class Backend {
     } else if (!call.answered) {
       call.resolve(result);
     }
+  }
+
+  // Offers bytes to the page: the file is written without holding up the
+  // loop, then its BLOB line goes out before the answer that names it.
+  _offer(callId, bytes) {
+    if (this._finished) return;
+    const id = randomId();
+    const size = bytes.byteLength;
+    this._outbox.write(id, bytes).then((file) => {
+      this.send([line.blob(id, 'move', file), retLine(callId, true, { $blob: id, size })]);
+    }, (err) => {
+      report('cannot offer bytes', err);
+      this.send(retLine(callId, false, { message: `cannot offer bytes: ${err.message}` }));
+    });
   }
 
   _capabilities(call) {

@@ -53,6 +53,21 @@ export const size = (window, width, height) => at('SIZE', window, `${int(width)}
 export const get = (id, key) => req('GET', id, oneLine(str(key)));
 export const quit = () => 'QUIT';
 export const reload = () => 'RELOAD';
+
+/**
+ * Offers a file to the page: "BLOB <id> <mode> <path>", mode "move" (the
+ * launcher takes the file and removes it) or "keep" (it only reads it).
+ * Throws when the id is not 1 to 64 of A-Z a-z 0-9 _ -, the mode is
+ * neither, or the path is not absolute.
+ */
+export function blob(id, mode, file) {
+  id = String(id);
+  if (!/^[A-Za-z0-9_-]{1,64}$/.test(id)) throw new TypeError(`blob id ${JSON.stringify(id)} cannot be written on a line`);
+  if (mode !== 'move' && mode !== 'keep') throw new TypeError(`blob mode must be "move" or "keep", not ${JSON.stringify(mode)}`);
+  file = String(file);
+  if (!file.startsWith('/')) throw new TypeError(`blob path must be absolute: ${JSON.stringify(file)}`);
+  return `BLOB ${id} ${mode} ${wireEscape(file)}`;
+}
 export const ret = (callId, ok, answer) => `RET ${oneLine(str(callId)).replace(/ /g, '_')} ${ok ? 0 : 1} ${jsonText(answer)}`;
 
 // ---- windows ---------------------------------------------------------------

@@ -32,6 +32,10 @@ out(l.size('', 800, 600));
 out(l.get('1', 'win:main'));
 out(l.quit());
 out(l.reload());
+out(l.blob('3f9a0c2d7e614b55a1d08c3e9f27b6d4', 'move', `/run/user/1000/app/${H}`));
+out(l.blob('up_1-x', 'keep', '/tmp/a b.png'));
+maybe(() => l.blob('bad id', 'move', '/tmp/x'));
+maybe(() => l.blob('a', 'copy', '/tmp/x'));
 out(l.winopen({ id: 'second', target: '/tmp/p.html', title: H, width: 720, height: 480,
   chrome: { frame: false, controls: 'all' }, x: 10, y: 20, parent: 'main', show: false }));
 maybe(() => l.winopen({ id: 'bad id' }));

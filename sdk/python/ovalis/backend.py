@@ -28,6 +28,7 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Awaitable, Callable, Iterable
 
 from . import lines as line
+from .blobs import BytesLike, Inbox, Outbox, random_id
 from .wire import LineFramer, emit_line, emit_script, event_json, parse_call, parse_got, ret_line
 
 if TYPE_CHECKING:
@@ -120,6 +121,14 @@ class Call:
         return default
 
     def resolve(self, value: JSON = None) -> None:
+        """Answers the call. Bytes (bytes, bytearray, memoryview) reach the
+        page's fetchBytes: they are written to a file the launcher takes
+        over, and the answer names it."""
+        if isinstance(value, BytesLike):
+            if not self.answered:
+                self.answered = True
+                self._backend._offer(self.id, value)
+            return
         self._answer(True, value)
 
     def reject(self, value: JSON) -> None:
@@ -147,7 +156,13 @@ class Call:
         if self.answered:
             return
         self.answered = True
-        self._backend.send(ret_line(self.id, ok, value))
+        try:
+            text = ret_line(self.id, ok, value)
+        except (TypeError, ValueError, RecursionError) as e:
+            # The page must hear something: a promise nobody settles hangs.
+            print(f"ovalis: the answer to {self.method} is not JSON: {e}", file=sys.stderr)
+            text = ret_line(self.id, False, {"message": f"the answer is not JSON: {e}"})
+        self._backend.send(text)
 
 
 CallHandler = Callable[[Call], Any]
@@ -312,6 +327,8 @@ class Backend:
         self._config: AppConfig | None = None
         self._page_ready = False
         self._queued_opens: list[JSON] = []
+        self._inbox = Inbox()
+        self._outbox = Outbox()
 
     # ---- life -------------------------------------------------------------
 
@@ -931,6 +948,9 @@ class Backend:
             assert self._status is not None
             self._closed.set_result(self._status)
             self._cleanup_files()
+            # Nobody will take the offers left, nor name the uploads.
+            self._inbox.clear()
+            self._outbox.clear()
             if self._open_server is not None:
                 self._spawn(self._close_servers())
 
@@ -948,6 +968,8 @@ class Backend:
                     pass
                 self._open_path = ""
         self._cleanup_files()
+        self._inbox.clear()
+        self._outbox.clear()
 
     def _cleanup_files(self) -> None:
         if self._sock_path:
@@ -969,6 +991,9 @@ class Backend:
         kw, _, rest = text.partition(" ")
         if kw == "CALL":
             self._on_call(rest)
+            return
+        if kw == "BLOB":
+            self._inbox.announce(rest)
             return
         if kw == "GOT":
             got = parse_got(rest)
@@ -994,7 +1019,10 @@ class Backend:
         if parsed.error:
             c.fail(parsed.error)
             return
+        refs = "$blob" in rest
         if not self.origin_trusted(c.origin):
+            if refs:
+                self._inbox.discard(c.params)
             if c.origin not in self._refused:
                 self._refused.add(c.origin)
                 print(f"ovalis: refused page calls from origin {c.origin} (first: {c.method} from window "
@@ -1004,6 +1032,15 @@ class Backend:
             c.fail(f"origin {c.origin} may not call the backend{hint}")
             return
         handler = self._call_handlers.get(c.method)
+        if refs:
+            # Bytes are read only for a handler; a call nobody handles only drops them.
+            if handler is None:
+                self._inbox.discard(c.params)
+            else:
+                c.params, bad = self._inbox.resolve(c.params)
+                if bad is not None:
+                    c.fail(f"no such blob: {bad}")
+                    return
         if c.method == "client.hello" and c.window == "main" and not self._page_ready:
             self._page_ready = True
             waiting, self._queued_opens = self._queued_opens, []
@@ -1037,6 +1074,26 @@ class Backend:
             self._spawn(_settle(c, result))
         elif not c.answered:
             c.resolve(result)
+
+    def _offer(self, call_id: str, data: bytes | bytearray | memoryview) -> None:
+        """Offers bytes to the page: the file is written off the loop, then
+        its BLOB line goes out before the answer that names it."""
+        if self._ended and self._transport is None:
+            return
+        self._spawn(self._write_offer(call_id, data))
+
+    async def _write_offer(self, call_id: str, data: bytes | bytearray | memoryview) -> None:
+        rid = random_id()
+        size = memoryview(data).nbytes
+        loop = asyncio.get_running_loop()
+        try:
+            path = await loop.run_in_executor(None, self._outbox.write, rid, data)
+        except (OSError, TypeError, ValueError) as e:
+            print(f"ovalis: cannot offer bytes: {e}", file=sys.stderr)
+            self.send(ret_line(call_id, False, {"message": f"cannot offer bytes: {e}"}))
+            return
+        self.send(line.blob(rid, "move", path))
+        self.send(ret_line(call_id, True, {"$blob": rid, "size": size}))
 
     def _capabilities(self, c: Call) -> JSON:
         def verdicts(names: JSON, known: Callable[[str], bool]) -> dict[str, JSON]:

@@ -13,6 +13,7 @@ methods instead of these.
 
 from __future__ import annotations
 
+import re
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
@@ -71,6 +72,19 @@ def quit() -> str:  # noqa: A001
 
 def reload() -> str:
     return "RELOAD"
+
+
+_BLOB_ID = re.compile(r"[A-Za-z0-9_-]{1,64}")
+
+
+def blob(blob_id: str, mode: Literal["move", "keep"] | str, path: str) -> str:
+    """Offers a file to the page: "BLOB <id> <mode> <path>", mode "move" (the
+    launcher takes the file and removes it) or "keep" (it only reads it).
+    Empty when the id is not 1 to 64 of A-Z a-z 0-9 _ -, the mode is
+    neither, or the path is not absolute."""
+    if not _BLOB_ID.fullmatch(blob_id) or mode not in ("move", "keep") or not path.startswith("/"):
+        return ""
+    return f"BLOB {blob_id} {mode} {wire_escape(path)}"
 
 
 # ---- windows --------------------------------------------------------------------

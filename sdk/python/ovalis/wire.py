@@ -92,9 +92,19 @@ def json_dump(value: Any) -> str:
     safe as the last part of a wire line; numbers that are not finite become
     null (JSON has no spelling for them)."""
     try:
-        return json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
+        return json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False, default=_bytes_text)
     except ValueError:
-        return json.dumps(_finite(value), ensure_ascii=False, separators=(",", ":"))
+        return json.dumps(_finite(value), ensure_ascii=False, separators=(",", ":"), default=_bytes_text)
+
+
+def _bytes_text(value: Any) -> Any:
+    # JSON text has no spelling for bytes: outside a call's whole answer
+    # (which becomes a file the page fetches) they are written as Base64.
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        import base64
+
+        return base64.b64encode(value).decode("ascii")
+    raise TypeError(f"{type(value).__name__} is not JSON")
 
 
 def json_quote(text: str) -> str:

@@ -30,6 +30,10 @@
 namespace ovalis {
 
 class Backend;
+namespace blob {
+class Inbox;
+class Outbox;
+}  // namespace blob
 
 // The answer to one request: resolved once with the JSON value of its GOT
 // line. then() runs at once when the answer is already there.
@@ -72,8 +76,18 @@ class Call {
   }
   double num(std::string_view key, double fallback = 0) const { return params.num_or(key, fallback); }
   bool flag(std::string_view key, bool fallback = false) const { return params.bool_or(key, fallback); }
+  // A parameter the page sent as bytes (ovalis.api.sendBytes puts them in
+  // "bytes"); nullptr when the member is missing or holds no bytes.
+  const Bytes* bytes(std::string_view key) const {
+    const Json* p = params.get(key);
+    return p && p->is_bytes() ? &p->bytes() : nullptr;
+  }
 
+  // Answers the call. A Bytes value reaches the page's fetchBytes: the
+  // bytes go to a file the launcher takes over, and the answer names it.
   void resolve(const Json& value) const;
+  // The same for bytes held elsewhere (a std::string, a mapped file).
+  void resolve_bytes(const void* data, size_t size) const;
   void reject(const Json& value) const;
   // Rejects with {"message": text}.
   void fail(std::string_view message) const;
@@ -303,6 +317,10 @@ class Backend {
   void read_ready();
   void dispatch(std::string_view line);
   void on_call_line(std::string_view rest);
+  // Page calls name uploads the launcher announced; answers offer files.
+  std::unique_ptr<blob::Inbox> inbox_;
+  std::unique_ptr<blob::Outbox> outbox_;
+  void answer_bytes(const std::string& call_id, const void* data, size_t size);
   Json capabilities(const Call& c) const;
   void launcher_gone(int status);
   struct OpenListener;

@@ -25,6 +25,11 @@ std::string size(std::string_view window, int width, int height);
 std::string get(std::string_view id, std::string_view key);
 inline std::string quit() { return "QUIT"; }
 inline std::string reload() { return "RELOAD"; }
+// Offers a file to the page: "BLOB <id> <mode> <path>", mode "move" (the
+// launcher takes the file and removes it) or "keep" (it only reads it).
+// Empty when the id is not 1 to 64 of A-Z a-z 0-9 _ -, the mode is neither,
+// or the path is not absolute.
+std::string blob(std::string_view id, std::string_view mode, std::string_view path);
 
 // ---- windows --------------------------------------------------------------
 // Chrome fields; an unset field leaves the setting as it is.

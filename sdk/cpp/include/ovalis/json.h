@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +18,14 @@ namespace ovalis {
 struct Json;
 using JsonArray = std::vector<Json>;
 using JsonObject = std::vector<std::pair<std::string, Json>>;
+// Binary data. JSON text has no spelling for it: a page call's parameter
+// that the page sent with sendBytes arrives as Bytes, and a call answered
+// with Bytes reaches the page's fetchBytes (see Call::resolve). Anywhere
+// else json_dump writes it as a Base64 string.
+using Bytes = std::vector<std::uint8_t>;
 
 struct Json {
-  std::variant<std::nullptr_t, bool, double, std::string, JsonArray, JsonObject> v;
+  std::variant<std::nullptr_t, bool, double, std::string, JsonArray, JsonObject, Bytes> v;
 
   Json() : v(nullptr) {}
   Json(std::nullptr_t) : v(nullptr) {}
@@ -31,6 +37,7 @@ struct Json {
   Json(std::string s) : v(std::move(s)) {}
   Json(JsonArray a) : v(std::move(a)) {}
   Json(JsonObject o) : v(std::move(o)) {}
+  Json(Bytes b) : v(std::move(b)) {}
 
   bool is_null() const { return std::holds_alternative<std::nullptr_t>(v); }
   bool is_bool() const { return std::holds_alternative<bool>(v); }
@@ -38,12 +45,14 @@ struct Json {
   bool is_string() const { return std::holds_alternative<std::string>(v); }
   bool is_array() const { return std::holds_alternative<JsonArray>(v); }
   bool is_object() const { return std::holds_alternative<JsonObject>(v); }
+  bool is_bytes() const { return std::holds_alternative<Bytes>(v); }
 
   bool boolean() const { return std::get<bool>(v); }
   const std::string& str() const { return std::get<std::string>(v); }
   double num() const { return std::get<double>(v); }
   const JsonArray& arr() const { return std::get<JsonArray>(v); }
   const JsonObject& obj() const { return std::get<JsonObject>(v); }
+  const Bytes& bytes() const { return std::get<Bytes>(v); }
 
   // Member lookup; nullptr when this is not an object or has no such key.
   const Json* get(std::string_view key) const;
