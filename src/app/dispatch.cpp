@@ -18,6 +18,7 @@ void handle_line(const std::string& line) {
   switch (m.cmd) {
     case Cmd::None: return;
     case Cmd::Ret: do_ret(m.rest); return;
+    case Cmd::Blob: do_blob(m.rest); return;
     case Cmd::EvalAll: do_eval_all(m.rest); return;
     case Cmd::Eval: do_eval(m.win, m.rest); return;
     case Cmd::Title: do_title(m.win, m.rest); return;

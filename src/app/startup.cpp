@@ -72,6 +72,7 @@ void wire_features() {
   g_shutdown_hooks.eq_stop = eq_stop;
   g_shutdown_hooks.smp_stop = smp_stop;
   g_shutdown_hooks.tap_stop = tap_stop;
+  g_shutdown_hooks.blob_stop = blob_stop;
 }
 
 }  // namespace
@@ -128,6 +129,7 @@ int run_normal(int argc, char** argv) {
   wire_hold();
   automation_install(env_str("OVALIS_AUTOMATION") == "1");
   media_scheme_register();
+  blob_scheme_register();
   wire_features();
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");

@@ -80,6 +80,20 @@ std::string media_request_origin(WebKitURISchemeRequest* req);
 void media_proxy_judge(std::string_view uri, const std::string& origin_header,
                        std::function<void(bool trusted, const std::string& origin)> done);
 
+// Runs `done` once the document that owns a proxy key is known: at once,
+// or within a few seconds of its load commit (a page can use its key before
+// launcher has learnt it). `found` is false for a key no live document owns.
+using KeyFound = std::function<void(bool found, const std::string& origin)>;
+void await_document_key(const std::string& key, KeyFound done);
+
+// Bytes between page and backend as files: the "ovalis-blob" scheme the page
+// uploads to and fetches from, and "BLOB <id> <mode> <path>", the backend's
+// offer of a file's bytes.
+void blob_scheme_register();
+void do_blob(std::string_view rest);
+// Removes launcher's upload directory with whatever is left in it.
+void blob_stop();
+
 // The engine's media player loads only http(s) addresses, so the proxy is
 // also served on a loopback HTTP port, under a secret path for this run;
 // pages get its address from ovalis.proxyURL. Starts it and arranges for

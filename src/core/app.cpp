@@ -41,7 +41,8 @@ void app_quit() {
 
 void app_shutdown() {
   for (void (*stop)() : {g_shutdown_hooks.eq_stop, g_shutdown_hooks.tap_stop,
-                         g_shutdown_hooks.smp_stop, g_shutdown_hooks.remove_tray}) {
+                         g_shutdown_hooks.smp_stop, g_shutdown_hooks.remove_tray,
+                         g_shutdown_hooks.blob_stop}) {
     if (stop) stop();
   }
   wire_flush();

@@ -33,6 +33,7 @@ struct ShutdownHooks {
   void (*tap_stop)() = nullptr;
   void (*smp_stop)() = nullptr;
   void (*remove_tray)() = nullptr;
+  void (*blob_stop)() = nullptr;
 };
 extern ShutdownHooks g_shutdown_hooks;
 

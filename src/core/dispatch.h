@@ -8,7 +8,7 @@
 // One entry per row of the keyword table, in matching order.
 enum class Cmd {
   None,
-  Ret, EvalAll, Eval, Title, Size, Dlg, NavR, PopupR, Find, StopFind, Quit, Reload,
+  Ret, Blob, EvalAll, Eval, Title, Size, Dlg, NavR, PopupR, Find, StopFind, Quit, Reload,
   Print, MenuBegin, MenuReset, MenuUpd, MenuUpdAt, TrayBegin, TrayRemove, CtxBegin,
   CtxClear, CtxSuppress, WinOp, Chrome, DragWin, ResizeWin, AudioFilters, AudioBalance,
   AudioFilterSet, WinOpen, WinClose, ClipWrite, ClipWatch, Get, Notify, Keystroke,

@@ -14,8 +14,9 @@ struct Row {
   Cmd cmd;
 };
 
-constexpr std::array<Row, 72> kTable = {{
+constexpr std::array<Row, 73> kTable = {{
     {"RET ", Form::Prefix, Cmd::Ret},
+    {"BLOB ", Form::Prefix, Cmd::Blob},
     {"EVAL@* ", Form::Prefix, Cmd::EvalAll},
     {"EVAL", Form::Target, Cmd::Eval},
     {"TITLE", Form::Target, Cmd::Title},

@@ -143,6 +143,18 @@ export interface OvalisApi {
   on(event: string, fn: (data: Answer) => void): Unsubscribe;
   /** Removes the first registration of `fn` for the event; nothing when it has none. */
   off(event: string, fn: (data: Answer) => void): void;
+  /**
+   * Sends binary data to the backend as a file rather than as text, then
+   * calls `method` with `params` plus `bytes`, a reference the backend's
+   * library turns back into the bytes. Resolves with the backend's answer.
+   */
+  sendBytes(method: string, data: ArrayBuffer | ArrayBufferView | Blob, params?: object): Promise<Answer>;
+  /**
+   * Calls `method`, whose answer must be a reference to bytes the backend
+   * offered (its library answers so when a handler returns bytes), and
+   * fetches those bytes. Rejects with a TypeError when the answer is anything else.
+   */
+  fetchBytes(method: string, params?: object): Promise<Uint8Array>;
 }
 
 // ---------------------------------------------------------------------------
