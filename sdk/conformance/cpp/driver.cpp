@@ -6,6 +6,7 @@
 #include <libsoup/soup.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -137,6 +138,13 @@ std::vector<std::string> strings(const Json& j) {
 }
 
 // The number of UTF-16 units of UTF-8 text, as the page's String.length.
+// n bytes of the page's T.bytes(n): byte i is i % 251.
+ovalis::Bytes pattern(size_t n) {
+  ovalis::Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i % 251);
+  return b;
+}
+
 size_t utf16_length(const std::string& s) {
   size_t n = 0;
   for (unsigned char c : s) {
@@ -336,6 +344,16 @@ class Player {
     if (const Json* v = how.get("reject")) return c.fail(v->is_string() ? v->str() : ovalis::json_dump(*v));
     if (how.bool_or("origin")) return c.resolve(ovalis::obj({{"window", c.window}, {"origin", c.origin}}));
     if (how.bool_or("length")) return c.resolve(ovalis::obj({{"length", double(utf16_length(c.str("text")))}}));
+    if (how.bool_or("check_bytes")) {
+      const ovalis::Bytes* data = c.bytes("bytes");
+      if (!data) return c.fail("no bytes");
+      const Json* tag = c.param("tag");
+      return c.resolve(ovalis::obj({{"length", double(data->size())},
+                                    {"first", data->empty() ? Json() : Json(int((*data)[0]))},
+                                    {"pattern", *data == pattern(data->size())},
+                                    {"tag", tag ? *tag : Json()}}));
+    }
+    if (how.bool_or("make_bytes")) return c.resolve(Json(pattern(size_t(std::max(0.0, c.num("n"))))));
     if (const Json* r = how.get("request")) {
       const Json* args = r->get("args");
       return c.resolve_with(request(r->str_or("op"), args ? *args : Json()));

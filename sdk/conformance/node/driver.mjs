@@ -25,6 +25,13 @@ async function until(cond, ms) {
   }
 }
 
+// n bytes of the page's T.bytes(n): byte i is i % 251.
+function pattern(n) {
+  const b = Buffer.alloc(n);
+  for (let i = 0; i < n; ++i) b[i] = i % 251;
+  return b;
+}
+
 function big(n) {
   const unit = 'ovalis-0123456789-';
   return unit.repeat(Math.ceil(n / unit.length)).slice(0, n);
@@ -203,6 +210,12 @@ class Player {
     if ('reject' in how) throw new Error(typeof how.reject === 'string' ? how.reject : JSON.stringify(how.reject));
     if (how.origin) return { window: call.window, origin: call.origin };
     if (how.length) return { length: String(call.param('text', '')).length };
+    if (how.check_bytes) {
+      const data = params?.bytes;
+      if (!Buffer.isBuffer(data)) throw new Error('no bytes');
+      return { length: data.length, first: data.length ? data[0] : null, pattern: data.equals(pattern(data.length)), tag: params.tag };
+    }
+    if (how.make_bytes) return pattern(Math.trunc(Number(call.param('n', 0))));
     if (how.request) return this.request(how.request.op, how.request.args);
     if (how.dialog) return call.dialog(how.dialog.op, strings(how.dialog.fields));
     return null;

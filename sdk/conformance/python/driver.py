@@ -33,6 +33,11 @@ def big(n: int) -> str:
     return (unit * (n // len(unit) + 1))[:n]
 
 
+def pattern(n: int) -> bytes:
+    """n bytes of the page's T.bytes(n): byte i is i % 251."""
+    return (bytes(range(251)) * (n // 251 + 1))[:n]
+
+
 def expand(j: Any) -> Any:
     if isinstance(j, str) and j.startswith("$big:"):
         return big(int(j[5:]))
@@ -239,6 +244,14 @@ class Player:
             if how.get("length"):
                 text = call.param("text", "")
                 return {"length": len(text.encode("utf-16-le")) // 2}
+            if how.get("check_bytes"):
+                data = call.param("bytes")
+                if not isinstance(data, bytes):
+                    raise RuntimeError("no bytes")
+                return {"length": len(data), "first": data[0] if data else None,
+                        "pattern": data == pattern(len(data)), "tag": call.param("tag")}
+            if how.get("make_bytes"):
+                return pattern(int(call.param("n", 0)))
             if "request" in how:
                 return await self.request(how["request"].get("op", ""), how["request"].get("args"))
             if "dialog" in how:
