@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -30,15 +31,84 @@ static void on_message(WebKitUserContentManager*, WebKitJavascriptResult* r, gpo
   if (g_str_has_prefix(text, "RESULT ")) {
     report(text);
   } else if (g_str_has_prefix(text, "{\"id\":")) {
-    // {"id":N,"method":...,"params":{...}}: echo the params back.
+    // {"id":N,"method":...,"params":{...}}
+    auto* wv = WEBKIT_WEB_VIEW(view);
     long id = std::strtol(text + 6, nullptr, 10);
     const char* params = std::strstr(text, "\"params\":");
-    std::string p = params ? std::string(params + 9, std::strlen(params + 9) - 1) : "null";
-    std::string js = "window.__benchResolve(" + std::to_string(id) + "," + p + ")";
-    webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), js.data(), -1, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr);
+    const char* method = std::strstr(text, "\"method\":\"");
+    std::string m = method ? std::string(method + 10, std::strcspn(method + 10, "\"")) : "";
+    std::string answer;
+    if (m == "bench.up") {
+      answer = "{}";
+    } else if (m == "bench.down") {
+      // A text of n characters, made here as a backend would.
+      const char* n = std::strstr(text, "\"n\":");
+      size_t len = n ? std::strtoul(n + 4, nullptr, 10) : 0;
+      std::string data(len, 'x');
+      for (size_t i = 0; i < len; ++i) data[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
+      answer = "{\"data\":\"" + data + "\"}";
+    } else if (m == "bench.events") {
+      const char* n = std::strstr(text, "\"n\":");
+      long count = n ? std::strtol(n + 4, nullptr, 10) : 0;
+      for (long i = 0; i < count; ++i) {
+        std::string js = "window.__emit({event:\"bench\",data:{\"i\":" + std::to_string(i) + "}})";
+        webkit_web_view_evaluate_javascript(wv, js.data(), static_cast<gssize>(js.size()), nullptr,
+                                            nullptr, nullptr, nullptr, nullptr);
+      }
+      answer = "{}";
+    } else {
+      // Echo the params back.
+      answer = params ? std::string(params + 9, std::strlen(params + 9) - 1) : "null";
+    }
+    std::string js = "window.__benchResolve(" + std::to_string(id) + "," + answer + ")";
+    webkit_web_view_evaluate_javascript(wv, js.data(), static_cast<gssize>(js.size()), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
   }
   g_free(text);
+}
+
+// The engine's own custom scheme, the fastest way a host can move bytes:
+// "GET bare://b/<n>" answers n bytes from memory, "POST bare://b/" reads the
+// body whole and answers its length.
+static void on_bare_scheme(WebKitURISchemeRequest* req, gpointer) {
+  const char* method = webkit_uri_scheme_request_get_http_method(req);
+  const char* path = webkit_uri_scheme_request_get_path(req);
+  GInputStream* out;
+  gint64 length;
+  const char* type = "application/json";
+  if (method && std::strcmp(method, "POST") == 0) {
+    GInputStream* body = webkit_uri_scheme_request_get_http_body(req);
+    static char buf[1 << 20];
+    gsize total = 0;
+    gssize n;
+    while (body && (n = g_input_stream_read(body, buf, sizeof buf, nullptr, nullptr)) > 0) total += n;
+    if (body) g_object_unref(body);
+    std::string json = "{\"n\":" + std::to_string(total) + "}";
+    length = static_cast<gint64>(json.size());
+    out = g_memory_input_stream_new_from_data(g_strdup(json.c_str()), length, g_free);
+  } else {
+    // The bytes are made once and served from memory, as a host serving
+    // data it already has.
+    gsize n = path && path[0] == '/' ? std::strtoul(path + 1, nullptr, 10) : 0;
+    static GBytes* bytes = nullptr;
+    if (!bytes || g_bytes_get_size(bytes) != n) {
+      if (bytes) g_bytes_unref(bytes);
+      auto* data = static_cast<char*>(g_malloc(n ? n : 1));
+      std::memset(data, 7, n);
+      bytes = g_bytes_new_take(data, n);
+    }
+    length = static_cast<gint64>(n);
+    out = g_memory_input_stream_new_from_bytes(bytes);
+    type = "application/octet-stream";
+  }
+  WebKitURISchemeResponse* resp = webkit_uri_scheme_response_new(out, length);
+  webkit_uri_scheme_response_set_content_type(resp, type);
+  SoupMessageHeaders* h = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(h, "Access-Control-Allow-Origin", "*");
+  webkit_uri_scheme_response_set_http_headers(resp, h);
+  webkit_uri_scheme_request_finish_with_response(req, resp);
+  g_object_unref(resp);
+  g_object_unref(out);
 }
 
 int main(int argc, char** argv) {
@@ -50,6 +120,8 @@ int main(int argc, char** argv) {
   std::strncpy(addr.sun_path, argv[2], sizeof addr.sun_path - 1);
   if (connect(g_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 1;
 
+  webkit_web_context_register_uri_scheme(webkit_web_context_get_default(), "bare", on_bare_scheme,
+                                         nullptr, nullptr);
   GtkWidget* win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(win), 960, 640);
   WebKitUserContentManager* ucm = webkit_user_content_manager_new();

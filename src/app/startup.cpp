@@ -66,6 +66,8 @@ void wire_features() {
   add_view_setup(nav_setup_view);
   add_view_setup(nav_policy_setup_view);
   add_view_setup(permissions_setup_view);
+  add_view_setup(blob_setup_view);
+  add_window_gone_hook(blob_forget_window);
   add_window_gone_hook(find_window_gone);
   install_input_hooks();
   g_shutdown_hooks.remove_tray = remove_tray;
@@ -130,6 +132,7 @@ int run_normal(int argc, char** argv) {
   automation_install(env_str("OVALIS_AUTOMATION") == "1");
   media_scheme_register();
   blob_scheme_register();
+  web_extensions_install();
   wire_features();
 
   g_downloads_mode = env_str("OVALIS_DOWNLOADS");

@@ -93,6 +93,10 @@ void blob_scheme_register();
 void do_blob(std::string_view rest);
 // Removes launcher's upload directory with whatever is left in it.
 void blob_stop();
+// The web-process extension's bytes messages of a new view, and the uploads
+// a closed window left open.
+void blob_setup_view(WebKitWebView* view);
+void blob_forget_window(const std::string& window, GtkWidget* widget);
 
 // The engine's media player loads only http(s) addresses, so the proxy is
 // also served on a loopback HTTP port, under a secret path for this run;

@@ -29,74 +29,65 @@ struct KeyWait {
   KeyFound done;
 };
 
-std::string header(WebKitURISchemeRequest *req, const char *name) {
-  SoupMessageHeaders *h = webkit_uri_scheme_request_get_http_headers(req);
-  const char *v = h ? soup_message_headers_get_one(h, name) : nullptr;
+std::string header(WebKitURISchemeRequest* req, const char* name) {
+  SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req);
+  const char* v = h ? soup_message_headers_get_one(h, name) : nullptr;
   return v ? v : "";
 }
 
 // A key names its document; an Origin, when the engine sends one, must not
 // contradict it (a frame that was handed an address is judged by itself).
-bool judge_keyed(const std::string &o, const std::string &doc_origin) {
-  if (!media_trusted("proxy", doc_origin))
-    return false;
-  return o.empty() || o == "null" || o == doc_origin ||
-         media_trusted("proxy", o);
+bool judge_keyed(const std::string& o, const std::string& doc_origin) {
+  if (!media_trusted("proxy", doc_origin)) return false;
+  return o.empty() || o == "null" || o == doc_origin || media_trusted("proxy", o);
 }
 
 gboolean on_key_poll(gpointer data) {
-  auto *w = static_cast<KeyWait *>(data);
+  auto* w = static_cast<KeyWait*>(data);
   std::string origin;
   if (proxy_key_origin(w->key, &origin)) {
     w->done(true, origin);
     return G_SOURCE_REMOVE;
   }
-  if (g_get_monotonic_time() < w->deadline)
-    return G_SOURCE_CONTINUE;
+  if (g_get_monotonic_time() < w->deadline) return G_SOURCE_CONTINUE;
   w->done(false, "an unknown document");
   return G_SOURCE_REMOVE;
 }
 
-} // namespace
+}  // namespace
 
-void await_document_key(const std::string &key, KeyFound done) {
+void await_document_key(const std::string& key, KeyFound done) {
   std::string origin;
-  if (proxy_key_origin(key, &origin))
-    return done(true, origin);
-  auto *w =
-      new KeyWait{key, g_get_monotonic_time() + kKeyWaitUs, std::move(done)};
+  if (proxy_key_origin(key, &origin)) return done(true, origin);
+  auto* w = new KeyWait{key, g_get_monotonic_time() + kKeyWaitUs, std::move(done)};
   g_timeout_add_full(G_PRIORITY_DEFAULT, kKeyPollMs, on_key_poll, w,
-                     [](gpointer p) { delete static_cast<KeyWait *>(p); });
+                     [](gpointer p) { delete static_cast<KeyWait*>(p); });
 }
 
-std::string media_request_origin(WebKitURISchemeRequest *req) {
+std::string media_request_origin(WebKitURISchemeRequest* req) {
   std::string o = header(req, "Origin");
-  if (!o.empty())
-    return o;
+  if (!o.empty()) return o;
   return committed_origin(webkit_uri_scheme_request_get_web_view(req));
 }
 
-void media_proxy_judge(
-    std::string_view uri, const std::string &o,
-    std::function<void(bool trusted, const std::string &origin)> done) {
+void media_proxy_judge(std::string_view uri, const std::string& o,
+                       std::function<void(bool trusted, const std::string& origin)> done) {
   std::string key = proxy_key_of(uri);
   if (!key.empty()) {
-    return await_document_key(key, [o, done = std::move(done)](
-                                       bool found, const std::string &origin) {
-      done(found && judge_keyed(o, origin), origin);
-    });
+    return await_document_key(key,
+                              [o, done = std::move(done)](bool found, const std::string& origin) {
+                                done(found && judge_keyed(o, origin), origin);
+                              });
   }
-  if (!o.empty() && o != "null")
-    return done(media_trusted("proxy", o), o);
+  if (!o.empty() && o != "null") return done(media_trusted("proxy", o), o);
   done(false, o.empty() ? "a request without origin or key" : o);
 }
 
-void media_proxy_admit(WebKitURISchemeRequest *req, MediaAdmitted done) {
-  const char *uri = webkit_uri_scheme_request_get_uri(req);
+void media_proxy_admit(WebKitURISchemeRequest* req, MediaAdmitted done) {
+  const char* uri = webkit_uri_scheme_request_get_uri(req);
   std::shared_ptr<WebKitURISchemeRequest> hold(
-      static_cast<WebKitURISchemeRequest *>(g_object_ref(req)), g_object_unref);
-  media_proxy_judge(uri ? uri : "", header(req, "Origin"),
-                    [hold, done](bool trusted, const std::string &origin) {
-                      done(hold.get(), trusted, origin);
-                    });
+      static_cast<WebKitURISchemeRequest*>(g_object_ref(req)), g_object_unref);
+  media_proxy_judge(
+      uri ? uri : "", header(req, "Origin"),
+      [hold, done](bool trusted, const std::string& origin) { done(hold.get(), trusted, origin); });
 }

@@ -180,12 +180,13 @@ bool take_dialog_mark(WebKitWebView* view) {
   return true;
 }
 
-bool proxy_key_origin(std::string_view key, std::string* origin) {
+bool proxy_key_origin(std::string_view key, std::string* origin, std::string* window) {
   auto k = g_proxy_keys.find(std::string(key));
   if (k == g_proxy_keys.end()) return false;
   auto it = g_call_tokens.find(k->second);
   if (it == g_call_tokens.end()) return false;
   if (origin) *origin = it->second.origin;
+  if (window) *window = it->second.window_id;
   return true;
 }
 

@@ -79,8 +79,12 @@ bool take_open_mark(WebKitWebView* opener, std::string* origin);
 // script dialog itself, not a frame inside it; consumes the mark.
 bool take_dialog_mark(WebKitWebView* view);
 
-// The origin of the live document whose media-proxy key this is.
-bool proxy_key_origin(std::string_view key, std::string* origin);
+// Points the web processes at launcher's extension, before the first view.
+void web_extensions_install();
+
+// The origin of the live document whose media-proxy key this is, and the
+// window that shows it.
+bool proxy_key_origin(std::string_view key, std::string* origin, std::string* window = nullptr);
 void reply_to_call(std::string_view call_id, long error, std::string_view json);
 void eval_in(std::string_view window_id, const std::string& script);
 void forget_window_token(std::string_view window_id);

@@ -67,17 +67,25 @@ Announced announced(const std::string& line) {
   return a;
 }
 
-class Bytes : public ::testing::Test {
+// The web-process extension moves the bytes; without it (an empty
+// extension directory) the "ovalis-blob" scheme does, with the same results.
+class Bytes : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(b.start());
+    Options o;
+    if (!GetParam()) o.env = {{"OVALIS_WEB_EXTENSIONS_DIR", ""}};
+    ASSERT_TRUE(b.start(o));
     ASSERT_TRUE(serve_load_calls(b));
     ASSERT_TRUE(b.wait_page_ready());
+    EXPECT_EQ(b.page_eval("typeof window.__ovalisBytes"), GetParam() ? "\"object\"" : "\"undefined\"");
   }
   Backend b;
 };
 
-TEST_F(Bytes, BothWaysWholeAndCleanedUp) {
+INSTANTIATE_TEST_SUITE_P(Paths, Bytes, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Extension" : "Scheme"; });
+
+TEST_P(Bytes, BothWaysWholeAndCleanedUp) {
   const size_t up_n = 6 * 1024 * 1024 + 13, down_n = 5 * 1024 * 1024 + 7;
   // Upload: the BLOB line comes first, then the call naming it.
   Announced up;
@@ -179,7 +187,7 @@ TEST_F(Bytes, BothWaysWholeAndCleanedUp) {
 
 // Only a document with the bridge may use the scheme: no key, a made-up
 // key, or a frame of another origin all get nothing, and no BLOB line.
-TEST_F(Bytes, OnlyTheOwnDocument) {
+TEST_P(Bytes, OnlyTheOwnDocument) {
   auto r = run_page(
       b,
       "(async () => { const tryUp = async (url) => { try { const res = await fetch(url, {method: 'POST', body: new Uint8Array(8)}); return res.status; } catch (e) { return 'threw'; } };"
@@ -189,12 +197,22 @@ TEST_F(Bytes, OnlyTheOwnDocument) {
       " f.srcdoc = '<script>fetch(\"ovalis-blob://b/\", {method: \"POST\", body: \"x\"}).then(r => parent.postMessage(r.status, \"*\"), () => parent.postMessage(\"threw\", \"*\"))<\\/script>';"
       " const framed = new Promise((res) => addEventListener('message', (e) => res(e.data), {once: true}));"
       " document.body.appendChild(f);"
-      " return {nokey, forged, framed: await framed, bridge: typeof f.contentWindow.ovalis}; })()",
+      " const nb = window.__ovalisBytes; const native = (fn, a, k) => nb ? new Promise((res) => fn.call(nb, a, k, (e) => res(e))) : 'none';"
+      " const nativeGet = await native(nb && nb.get, 'k33p', '0'.repeat(32));"
+      " const nativePut = await native(nb && nb.put, new Uint8Array(4), 'nokey');"
+      " return {nokey, forged, framed: await framed, frameNative: typeof f.contentWindow.__ovalisBytes, nativeGet, nativePut}; })()",
       [&](const CallLine& c) { b.send("RET " + c.id + " 0 {}"); });
   ASSERT_TRUE(r);
   EXPECT_NE(r->find("\"nokey\":403"), std::string::npos) << *r;
   EXPECT_NE(r->find("\"forged\":403"), std::string::npos) << *r;
   EXPECT_EQ(r->find("\"framed\":200"), std::string::npos) << *r;
+  EXPECT_NE(r->find("\"frameNative\":\"undefined\""), std::string::npos) << *r;
+  if (GetParam()) {
+    EXPECT_NE(r->find("\"nativeGet\":\"only the application's own pages may move bytes\""),
+              std::string::npos) << *r;
+    EXPECT_NE(r->find("\"nativePut\":\"only the application's own pages may move bytes\""),
+              std::string::npos) << *r;
+  }
   EXPECT_FALSE(b.expect_prefix("BLOB ", 200));
 }
 

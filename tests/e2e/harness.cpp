@@ -140,11 +140,13 @@ bool Backend::read_some(int timeout_ms) {
   char tmp[65536];
   ssize_t n = read(fd_, tmp, sizeof tmp);
   if (n <= 0) return false;
+  // Only the new bytes can hold a line end: a long line is scanned once.
+  size_t scan = buf_.size();
   buf_.append(tmp, static_cast<size_t>(n));
   size_t start = 0, nl;
-  while ((nl = buf_.find('\n', start)) != std::string::npos) {
+  while ((nl = buf_.find('\n', scan)) != std::string::npos) {
     lines_.push_back(buf_.substr(start, nl - start));
-    start = nl + 1;
+    start = scan = nl + 1;
   }
   buf_.erase(0, start);
   return true;
