@@ -213,7 +213,7 @@ class Player {
     if (how.check_bytes) {
       const data = params?.bytes;
       if (!Buffer.isBuffer(data)) throw new Error('no bytes');
-      return { length: data.length, first: data.length ? data[0] : null, pattern: data.equals(pattern(data.length)), tag: params.tag };
+      return { length: data.length, first: data.length ? data[0] : null, pattern: data.equals(pattern(data.length)), tag: params.tag ?? null };
     }
     if (how.make_bytes) return pattern(Math.trunc(Number(call.param('n', 0))));
     if (how.request) return this.request(how.request.op, how.request.args);
