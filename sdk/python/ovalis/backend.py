@@ -1037,10 +1037,24 @@ class Backend:
             if handler is None:
                 self._inbox.discard(c.params)
             else:
-                c.params, bad = self._inbox.resolve(c.params)
-                if bad is not None:
-                    c.fail(f"no such blob: {bad}")
-                    return
+                self._spawn(self._load_then_route(c, handler, self._inbox.claim(c.params)))
+                return
+        self._route(c, handler)
+
+    async def _load_then_route(self, c: Call, handler: CallHandler,
+                               load: Callable[[], tuple[JSON, str | None]]) -> None:
+        # Big uploads are read off the loop, so other calls go on meanwhile.
+        try:
+            c.params, bad = await asyncio.get_running_loop().run_in_executor(None, load)
+        except Exception as e:  # MemoryError and the like: the page still hears
+            c.fail(str(e) or type(e).__name__)
+            return
+        if bad is not None:
+            c.fail(f"no such blob: {bad}")
+            return
+        self._route(c, handler)
+
+    def _route(self, c: Call, handler: CallHandler | None) -> None:
         if c.method == "client.hello" and c.window == "main" and not self._page_ready:
             self._page_ready = True
             waiting, self._queued_opens = self._queued_opens, []

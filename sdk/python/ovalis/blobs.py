@@ -109,34 +109,44 @@ class Inbox:
             _, oldest = self._entries.popitem(last=False)
             _remove(oldest.path)
 
-    def resolve(self, params: Any) -> tuple[Any, str | None]:
-        """params with every reference replaced by the bytes of its file, and
-        None; the files are removed. When a reference names no announced
-        upload or its file cannot be read in full: (params, the id); the
-        files the call named are removed then too."""
+    def claim(self, params: Any) -> Callable[[], tuple[Any, str | None]]:
+        """Takes the uploads params names out of the table at once, and
+        returns the work that reads them, which may run in another thread:
+        it gives params with every reference replaced by the bytes of its
+        file, and None, and removes the files. When a reference names no
+        announced upload or its file cannot be read in full it gives
+        (params, the id); the files the call named are removed then too."""
         claimed: dict[str, _Upload | None] = {}
 
-        def claim(rid: str) -> None:
+        def take(rid: str) -> None:
             if rid not in claimed:
                 claimed[rid] = self._entries.pop(rid, None)
 
-        _map_references(params, claim)
-        bad: str | None = None
-        data: dict[str, bytes] = {}
-        for rid, up in claimed.items():
-            if up is None:
-                bad = bad or rid
-                continue
-            if bad is None:
-                try:
-                    data[rid] = _read_upload(up.path, up.size)
-                except OSError as e:
-                    print(f"ovalis: cannot read the upload {up.path}: {e.strerror or e}", file=sys.stderr)
-                    bad = rid
-            _remove(up.path)
-        if bad is not None:
-            return params, bad
-        return _map_references(params, data.__getitem__), None
+        _map_references(params, take)
+
+        def load() -> tuple[Any, str | None]:
+            bad: str | None = None
+            data: dict[str, bytes] = {}
+            for rid, up in claimed.items():
+                if up is None:
+                    bad = bad or rid
+                    continue
+                if bad is None:
+                    try:
+                        data[rid] = _read_upload(up.path, up.size)
+                    except OSError as e:
+                        print(f"ovalis: cannot read the upload {up.path}: {e.strerror or e}", file=sys.stderr)
+                        bad = rid
+                _remove(up.path)
+            if bad is not None:
+                return params, bad
+            return _map_references(params, data.__getitem__), None
+
+        return load
+
+    def resolve(self, params: Any) -> tuple[Any, str | None]:
+        """claim() and its reading, at once."""
+        return self.claim(params)()
 
     def discard(self, params: Any) -> None:
         """Removes the files a call names without reading them: for calls no
