@@ -6,6 +6,7 @@
 #include <glib.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,9 @@ void Call::resolve(const Json& value) const {
 }
 void Call::resolve_bytes(const void* data, size_t size) const {
   if (b_) b_->answer_bytes(id, data, size);
+}
+void Call::resolve_file(const std::string& path) const {
+  if (b_) b_->answer_file(id, path);
 }
 void Call::reject(const Json& value) const {
   if (b_) b_->send(ret_line(id, false, value));
@@ -456,6 +460,24 @@ void Backend::answer_bytes(const std::string& call_id, const void* data, size_t 
   // The launcher opens the file when it reads this line: before the answer.
   send(line::blob(id, "move", *path));
   send(ret_line(call_id, true, obj({{"$blob", id}, {"size", double(size)}})));
+}
+
+void Backend::answer_file(const std::string& call_id, const std::string& path) {
+  gchar* abs = g_canonicalize_filename(path.c_str(), nullptr);
+  std::string full = abs;
+  g_free(abs);
+  struct stat st {};
+  std::string why;
+  if (stat(full.c_str(), &st) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = "not a regular file";
+  else if (access(full.c_str(), R_OK) != 0)
+    why = std::strerror(errno);
+  if (!why.empty()) return send(ret_line(call_id, false, obj({{"message", "cannot offer " + path + ": " + why}})));
+  std::string id = blob::random_id();
+  send(line::blob(id, "keep", full));
+  send(ret_line(call_id, true, obj({{"$blob", id}, {"size", double(st.st_size)}})));
 }
 
 Json Backend::capabilities(const Call& c) const {

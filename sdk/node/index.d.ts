@@ -95,6 +95,12 @@ export class Call {
    * to a file the launcher takes over, and the answer names it.
    */
   resolve(value?: unknown): void;
+  /**
+   * Answers `fetchBytes` with the bytes of a file the backend already has,
+   * without a copy: the launcher opens it where it is. Rejects with
+   * {"message": "cannot offer <path>: <reason>"} when it is not a readable regular file.
+   */
+  resolveFile(path: string): void;
   reject(value?: unknown): void;
   /** Rejects with {"message": text}. */
   fail(message: string): void;

@@ -71,7 +71,7 @@ TEST(SdkBytes, UploadsReachHandlersAndAnswersAreOffered) {
   TempDir tmp;
   std::string binary("a\0b\n\xff", 5);
   std::string up1 = tmp.file("u1", binary), up2 = tmp.file("u2", "xyz"), up3 = tmp.file("u3", "q"),
-              up4 = tmp.file("u4", "short");
+              up4 = tmp.file("u4", "short"), kept = tmp.file("kept", "kept bytes");
   std::vector<std::string> send{
       announce("u1", up1, binary.size()),
       call(1, "sum", ovalis::obj({{"name", "n"}, {"bytes", ref("u1", 5)}, {"again", ovalis::arr({ref("u1", 5)})}})),
@@ -86,6 +86,9 @@ TEST(SdkBytes, UploadsReachHandlersAndAnswersAreOffered) {
       call(7, "sum", ovalis::obj({{"bytes", ref("u1", 5)}})),  // used up by call 1
       // Not a reference: another member besides the two.
       call(8, "echo", ovalis::obj({{"$blob", "u9"}, {"size", 1}, {"x", 1}})),
+      // A file the backend has is offered where it is.
+      call(9, "file", ovalis::obj({{"path", kept}})),
+      call(10, "file", ovalis::obj({{"path", "/nonexistent/x"}})),
   };
   std::string log = tmp.path + "/log";
   std::string exe = tmp.path + "/launcher";
@@ -113,6 +116,7 @@ TEST(SdkBytes, UploadsReachHandlersAndAnswersAreOffered) {
     c.resolve(Json(std::move(data)));
   });
   b.handle("echo", [](const ovalis::Call& c) { c.resolve(c.params); });
+  b.handle("file", [](const ovalis::Call& c) { c.resolve_file(c.str("path")); });
   ovalis::LaunchOptions o;
   o.launcher = exe;
   o.page = "/nonexistent.html";
@@ -120,9 +124,9 @@ TEST(SdkBytes, UploadsReachHandlersAndAnswersAreOffered) {
   std::string err;
   ASSERT_TRUE(b.start(o, &err)) << err;
   gint64 end = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
-  while (lines_of(slurp(log)).size() < 9 && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE), g_usleep(2000);
+  while (lines_of(slurp(log)).size() < 12 && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE), g_usleep(2000);
   auto got = lines_of(slurp(log));
-  ASSERT_EQ(got.size(), 9u) << slurp(log);
+  ASSERT_EQ(got.size(), 12u) << slurp(log);
   EXPECT_EQ(got[0], R"(RET main:1 0 {"length":5,"same":true,"again":true,"name":"n"})");
   EXPECT_EQ(got[1], R"(RET main:2 1 {"message":"no such blob: never"})");
   EXPECT_EQ(got[2], R"(RET main:3 1 {"message":"unknown method no.such.method"})");
@@ -145,6 +149,12 @@ TEST(SdkBytes, UploadsReachHandlersAndAnswersAreOffered) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(got[7], R"(RET main:7 1 {"message":"no such blob: u1"})");
   EXPECT_EQ(got[8], R"(RET main:8 0 {"$blob":"u9","size":1,"x":1})");
+  ASSERT_EQ(got[9].rfind("BLOB ", 0), 0u) << got[9];
+  std::string kept_id = got[9].substr(5, 32);
+  EXPECT_EQ(got[9].substr(37), " keep " + kept);
+  EXPECT_EQ(got[10], "RET main:9 0 {\"$blob\":\"" + kept_id + "\",\"size\":10}");
+  EXPECT_EQ(got[11], R"(RET main:10 1 {"message":"cannot offer /nonexistent/x: No such file or directory"})");
+  EXPECT_TRUE(g_file_test(kept.c_str(), G_FILE_TEST_EXISTS));
   EXPECT_EQ(runs, 1);
   // Every upload a call named is gone, read or not.
   for (auto& p : {up1, up2, up3, up4}) EXPECT_FALSE(g_file_test(p.c_str(), G_FILE_TEST_EXISTS)) << p;

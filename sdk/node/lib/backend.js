@@ -95,6 +95,18 @@ export class Call {
     this._answer(retLine(this.id, false, value));
   }
 
+  /**
+   * Answers with the bytes of a file the backend already has, without a
+   * copy: the launcher opens it where it is when the answer goes out, and
+   * the file stays the backend's. Rejects with {"message": "cannot offer
+   * <path>: <reason>"} when it is not a readable regular file.
+   */
+  resolveFile(file) {
+    if (this.answered) return;
+    this.answered = true;
+    this._b._offerFile(this.id, String(file));
+  }
+
   /** Rejects with {"message": text}. */
   fail(message) {
     this.reject({ message: String(message) });
@@ -756,6 +768,18 @@ export class Backend {
     }, (err) => {
       report('cannot offer bytes', err);
       this.send(retLine(callId, false, { message: `cannot offer bytes: ${err.message}` }));
+    });
+  }
+
+  _offerFile(callId, file) {
+    const full = path.resolve(file);
+    fs.promises.stat(full).then(async (st) => {
+      if (!st.isFile()) throw new Error('not a regular file');
+      await fs.promises.access(full, fs.constants.R_OK);
+      const id = randomId();
+      this.send([line.blob(id, 'keep', full), retLine(callId, true, { $blob: id, size: st.size })]);
+    }).catch((err) => {
+      this.send(retLine(callId, false, { message: `cannot offer ${file}: ${err.message}` }));
     });
   }
 

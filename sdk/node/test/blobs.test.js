@@ -38,6 +38,7 @@ test('uploads reach handlers as Buffers, bad references are refused, bytes answe
     return p;
   };
   const binary = Buffer.from([0, 10, 255, 1, 2]);
+  const kept = file('kept', 'kept bytes');
   const up = [file('u1', binary), file('u2', 'xyz'), file('u3', 'q'), file('u4', 'short')];
   const log = path.join(dir, 'log');
   const send = [
@@ -53,6 +54,8 @@ test('uploads reach handlers as Buffers, bad references are refused, bytes answe
     call(6, 'make', { n: 300000 }),
     call(7, 'sum', ref('u1', 5)),
     call(8, 'echo', { $blob: 'u9', size: 1, x: 1 }),
+    call(9, 'file', { path: kept }),
+    call(10, 'file', { path: '/nonexistent/x' }),
   ];
   const app = new Backend();
   let runs = 0;
@@ -66,12 +69,14 @@ test('uploads reach handlers as Buffers, bad references are refused, bytes answe
     return data;
   });
   app.handle('echo', (p) => p);
+  app.handle('file', (p, c) => c.resolveFile(p.path));
   const stderr = process.stderr.write;
   process.stderr.write = () => true;
   t.after(() => { process.stderr.write = stderr; });
   await app.start({ launcher: PEER, page: '/p.html', env: { PEER_LOG: log, PEER_SEND: JSON.stringify(send) } });
+  t.after(() => app.quit(100));
   const lines = () => (fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n').filter(Boolean) : []);
-  assert.ok(await until(() => lines().length >= 9), lines().join('\n'));
+  assert.ok(await until(() => lines().length >= 12), lines().join('\n'));
   const got = lines();
   const byCall = (n) => got.find((l) => l.startsWith(`RET main:${n} `));
   assert.equal(byCall(1), 'RET main:1 0 {"length":5,"same":true,"again":true,"name":"n"}');
@@ -82,7 +87,7 @@ test('uploads reach handlers as Buffers, bad references are refused, bytes answe
   // Call 1 claimed u1 at once, so call 7 finds it gone.
   assert.equal(byCall(7), 'RET main:7 1 {"message":"no such blob: u1"}');
   assert.equal(byCall(8), 'RET main:8 0 {"$blob":"u9","size":1,"x":1}');
-  const offer = got.findIndex((l) => l.startsWith('BLOB '));
+  const offer = got.findIndex((l) => l.startsWith('BLOB ') && l.includes(' move '));
   const m = /^BLOB ([0-9a-f]{32}) move (\/.+)$/.exec(got[offer]);
   assert.ok(m, got[offer]);
   assert.equal(got[offer + 1], `RET main:6 0 {"$blob":"${m[1]}","size":300000}`);
@@ -90,6 +95,10 @@ test('uploads reach handlers as Buffers, bad references are refused, bytes answe
   assert.equal(data.length, 300000);
   assert.equal(data[299999], 299999 % 251);
   assert.equal(fs.statSync(path.dirname(m[2])).mode & 0o777, 0o700);
+  const keep = got.findIndex((l) => l.startsWith('BLOB ') && l.includes(' keep '));
+  assert.equal(got[keep].slice(37), ` keep ${kept}`);
+  assert.equal(got[keep + 1], `RET main:9 0 {"$blob":"${got[keep].slice(5, 37)}","size":10}`);
+  assert.match(byCall(10), /^RET main:10 1 \{"message":"cannot offer \/nonexistent\/x: /);
   assert.equal(runs, 1);
   for (const p of up) assert.equal(fs.existsSync(p), false, p);
   app.quit();

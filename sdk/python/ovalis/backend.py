@@ -16,6 +16,7 @@ Everything runs on the event loop that called :meth:`Backend.start`.
 from __future__ import annotations
 
 import asyncio
+import errno
 import functools
 import inspect
 import os
@@ -130,6 +131,16 @@ class Call:
                 self._backend._offer(self.id, value)
             return
         self._answer(True, value)
+
+    def resolve_file(self, path: str | os.PathLike[str]) -> None:
+        """Answers with the bytes of a file the backend already has, without
+        a copy: the launcher opens it where it is when the answer goes out,
+        and the file stays the backend's. Rejects with {"message": "cannot
+        offer <path>: <reason>"} when it is not a readable regular file."""
+        if self.answered:
+            return
+        self.answered = True
+        self._backend._offer_file(self.id, os.fspath(path))
 
     def reject(self, value: JSON) -> None:
         self._answer(False, value)
@@ -1095,6 +1106,27 @@ class Backend:
         if self._ended and self._transport is None:
             return
         self._spawn(self._write_offer(call_id, data))
+
+    def _offer_file(self, call_id: str, path: str) -> None:
+        import stat
+
+        full = os.path.abspath(path)
+        why = ""
+        try:
+            st = os.stat(full)
+        except OSError as e:
+            why = e.strerror or str(e)
+        else:
+            if not stat.S_ISREG(st.st_mode):
+                why = "not a regular file"
+            elif not os.access(full, os.R_OK):
+                why = os.strerror(errno.EACCES)
+        if why:
+            self.send(ret_line(call_id, False, {"message": f"cannot offer {path}: {why}"}))
+            return
+        rid = random_id()
+        self.send(line.blob(rid, "keep", full))
+        self.send(ret_line(call_id, True, {"$blob": rid, "size": st.st_size}))
 
     async def _write_offer(self, call_id: str, data: bytes | bytearray | memoryview) -> None:
         rid = random_id()

@@ -45,6 +45,7 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
 
     async def test_uploads_in_and_offers_out(self) -> None:
         binary = bytes([0, 10, 255, 1, 2])
+        kept = self.file("kept", b"kept bytes")
         up = [self.file("u1", binary), self.file("u2", b"xyz"), self.file("u3", b"q"), self.file("u4", b"short")]
         send = [
             announce("u1", up[0], 5),
@@ -60,6 +61,8 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
             call(7, "sum", ref("u1", 5)),
             call(8, "echo", {"$blob": "u9", "size": 1, "x": 1}),
             call(9, "nested", {}),
+            call(10, "file", {"path": kept}),
+            call(11, "file", {"path": "/nonexistent/x"}),
         ]
         log = os.path.join(self.dir, "log")
         launcher = self.file("launcher", f'#!/bin/sh\nexec {sys.executable} {FAKE} "$@"\n'.encode())
@@ -81,6 +84,7 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
         b.handle("make", make)
         b.handle("echo", lambda c: c.params)
         b.handle("nested", lambda c: {"data": b"hi", "bad": {1, 2}})
+        b.handle("file", lambda c: c.resolve_file(c.param("path")))
         with contextlib.redirect_stderr(io.StringIO()):
             await b.start(ovalis.LaunchOptions(page="/p.html", launcher=launcher,
                                                env={"FAKE_SEND": json.dumps(send), "FAKE_LOG": log}))
@@ -89,7 +93,7 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
                 if os.path.exists(log):
                     with open(log, encoding="utf-8") as f:
                         got = f.read().splitlines()
-                if len(got) >= 10:
+                if len(got) >= 13:
                     break
                 await asyncio.sleep(0.01)
         rets = {g.split(" ")[1]: g for g in got if g.startswith("RET ")}
@@ -102,7 +106,7 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(rets["main:8"], 'RET main:8 0 {"$blob":"u9","size":1,"x":1}')
         # An answer JSON cannot hold is still an answer.
         self.assertTrue(rets["main:9"].startswith('RET main:9 1 {"message":"the answer is not JSON'), rets["main:9"])
-        offer = next(i for i, g in enumerate(got) if g.startswith("BLOB "))
+        offer = next(i for i, g in enumerate(got) if g.startswith("BLOB ") and " move " in g)
         m = re.fullmatch(r"BLOB ([0-9a-f]{32}) move (/.+)", got[offer])
         assert m is not None, got[offer]
         self.assertEqual(got[offer + 1], f'RET main:6 0 {{"$blob":"{m[1]}","size":300000}}')
@@ -112,6 +116,11 @@ class Bytes(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(data[299999], 299999 % 251)
         self.assertEqual(os.stat(os.path.dirname(m[2])).st_mode & 0o777, 0o700)
         self.assertEqual(runs, ["main:1"])
+        k = got.index(rets["main:10"]) - 1
+        self.assertEqual(got[k][:5] + got[k][37:], f"BLOB  keep {kept}")
+        self.assertEqual(rets["main:10"], f'RET main:10 0 {{"$blob":"{got[k][5:37]}","size":10}}')
+        self.assertEqual(rets["main:11"],
+                         'RET main:11 1 {"message":"cannot offer /nonexistent/x: No such file or directory"}')
         for p in up:
             self.assertFalse(os.path.exists(p), p)
         b.quit()

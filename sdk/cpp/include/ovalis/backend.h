@@ -88,6 +88,11 @@ class Call {
   void resolve(const Json& value) const;
   // The same for bytes held elsewhere (a std::string, a mapped file).
   void resolve_bytes(const void* data, size_t size) const;
+  // Answers with the bytes of a file the backend already has, without a
+  // copy: the launcher opens it where it is when the answer goes out, and
+  // the file stays the backend's. Rejects with {"message":"cannot offer
+  // <path>: <reason>"} when it is not a readable regular file.
+  void resolve_file(const std::string& path) const;
   void reject(const Json& value) const;
   // Rejects with {"message": text}.
   void fail(std::string_view message) const;
@@ -321,6 +326,7 @@ class Backend {
   std::unique_ptr<blob::Inbox> inbox_;
   std::unique_ptr<blob::Outbox> outbox_;
   void answer_bytes(const std::string& call_id, const void* data, size_t size);
+  void answer_file(const std::string& call_id, const std::string& path);
   Json capabilities(const Call& c) const;
   void launcher_gone(int status);
   struct OpenListener;
