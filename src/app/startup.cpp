@@ -155,7 +155,8 @@ int run_normal(int argc, char** argv) {
 
   if (g_wv && debug_mode() == 2) inspector_open(g_wv);
 
-  std::thread(reader_thread, handle_line).detach();
+  wire_set_batch_end(flush_resolves);
+  wire_start_reading(handle_line);
 
   gtk_main();
   app_shutdown();

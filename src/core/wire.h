@@ -96,10 +96,20 @@ void wire_release(std::string_view first);
 // run in the order they were queued, also while a handler runs a nested loop.
 void ui_dispatch(std::function<void()> fn);
 
-// Reads the socket, hands each line to on_line on the main loop, and asks
-// the program to quit at end of stream.
+// Like pipe_write_line, for lines made on the main thread outside a batch
+// of backend lines (page calls): written when this turn of the main loop
+// ends, before it waits again, so lines made together go out together.
+void wire_defer_line(std::string_view line);
+
+// Whether the main loop is working through a batch of backend lines, and a
+// function run when such a batch ends (before its answers are sent).
+bool wire_batching();
+void wire_set_batch_end(void (*fn)());
+
+// Reads the socket on the main loop from now on, hands each line to
+// on_line, and asks the program to quit at end of stream.
 using LineHandler = void (*)(const std::string& line);
-void reader_thread(LineHandler on_line);
+void wire_start_reading(LineHandler on_line);
 
 // Connects to a Unix-domain stream socket. -1, with *error set, when the
 // path does not fit a socket address (cut short, it would reach whatever

@@ -1,8 +1,10 @@
 #include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -23,12 +25,24 @@ std::string g_out_buf;           // guarded by g_write_mutex
 bool g_held = false;             // guarded by g_write_mutex
 thread_local bool t_batching = false;
 
+bool read_available(size_t cap);
+
+// Sends everything. While the backend is not taking more, whatever it sends
+// meanwhile is read and queued, so a backend that is itself blocked writing
+// to us can never deadlock the two.
 void send_all_locked(const char* p, size_t left) {
   while (left > 0) {
     // MSG_NOSIGNAL: a backend that has gone away must not kill us with SIGPIPE;
     // the reader sees the end of the stream and quits cleanly instead.
-    ssize_t n = send(g_sock, p, left, MSG_NOSIGNAL);
+    ssize_t n = send(g_sock, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd pf{g_sock, POLLOUT | POLLIN, 0};
+      if (poll(&pf, 1, -1) < 0 && errno != EINTR) return;
+      if (pf.revents & (POLLERR | POLLNVAL)) return;
+      if ((pf.revents & (POLLIN | POLLHUP)) && !read_available(SIZE_MAX)) return;
+      continue;
+    }
     if (n <= 0) return;
     p += n;
     left -= static_cast<size_t>(n);
@@ -81,11 +95,16 @@ void pipe_write_line(std::string_view line) {
     return;
   }
   flush_locked();
-  std::string buf;
-  buf.reserve(line.size() + 1);
-  buf.append(line);
-  buf += '\n';
-  send_all_locked(buf.data(), buf.size());
+  if (line.size() < 4096) {
+    char buf[4096];
+    std::memcpy(buf, line.data(), line.size());
+    buf[line.size()] = '\n';
+    send_all_locked(buf, line.size() + 1);
+    return;
+  }
+  // A long line goes out as it is, its terminator after it.
+  send_all_locked(line.data(), line.size());
+  send_all_locked("\n", 1);
 }
 
 // ---- main-loop queue ------------------------------------------------------
@@ -106,6 +125,19 @@ UiQueue& ui_queue() {
   return *q;
 }
 
+void (*g_batch_end)() = nullptr;
+
+size_t ui_queue_size() {
+  UiQueue& q = ui_queue();
+  std::lock_guard<std::mutex> lock(q.mu);
+  return q.items.size();
+}
+
+// Lines waiting to run beyond which no more are read for now, and the bytes
+// one turn of the loop reads at most.
+constexpr size_t kReadBacklog = 4096;
+constexpr size_t kReadBudget = 1 << 20;
+
 bool ui_queue_ready() {
   UiQueue& q = ui_queue();
   std::lock_guard<std::mutex> lock(q.mu);
@@ -115,14 +147,27 @@ bool ui_queue_ready() {
 gboolean ui_prepare(GSource*, gint* timeout) {
   *timeout = -1;
   // Every loop iteration, nested ones included, sends what a batch left.
+  if (g_batch_end) g_batch_end();
   wire_flush();
   return ui_queue_ready();
 }
 
-gboolean ui_check(GSource*) { return ui_queue_ready(); }
+GSource* g_ui_source = nullptr;
+gpointer g_sock_tag = nullptr;
+
+bool sock_ready() {
+  return g_sock_tag &&
+         (g_source_query_unix_fd(g_ui_source, g_sock_tag) & (G_IO_IN | G_IO_HUP | G_IO_ERR));
+}
+
+gboolean ui_check(GSource*) { return ui_queue_ready() || sock_ready(); }
 
 gboolean ui_run(GSource*, GSourceFunc, gpointer) {
   UiQueue& q = ui_queue();
+  // Lines are read here, on the main thread, as the loop finds them: an
+  // answer reaches its handler without a hand-over between threads. A
+  // backend flooding us waits in the socket while a backlog is worked off.
+  if (sock_ready() && ui_queue_size() < kReadBacklog) read_available(kReadBudget);
   // Work for a bounded time, then give the loop a turn. A nested dispatch
   // (a handler running a modal loop) batches on its own and flushes on return.
   bool outer = !t_batching;
@@ -140,6 +185,7 @@ gboolean ui_run(GSource*, GSourceFunc, gpointer) {
     if (g_get_monotonic_time() > deadline) break;
   }
   if (outer) t_batching = false;
+  if (g_batch_end) g_batch_end();
   wire_flush();
   return G_SOURCE_CONTINUE;
 }
@@ -154,7 +200,7 @@ void ui_source_install() {
     g_source_set_can_recurse(src, TRUE);
     g_source_set_name(src, "ovalis-ui-queue");
     g_source_attach(src, nullptr);
-    g_source_unref(src);
+    g_ui_source = src;  // lives as long as the program
   });
 }
 
@@ -172,18 +218,80 @@ void ui_dispatch(std::function<void()> fn) {
   if (was_empty) g_main_context_wakeup(nullptr);
 }
 
-void reader_thread(LineHandler on_line) {
-  LineFramer framer;
-  char buf[4096];
-  for (;;) {
-    ssize_t n = read(g_sock, buf, sizeof buf);
+namespace {
+
+std::mutex g_read_mutex;
+LineFramer g_framer;           // guarded by g_read_mutex
+LineHandler g_on_line = nullptr;
+bool g_read_ended = false;     // guarded by g_read_mutex
+
+// Reads what the socket holds now, up to about `cap` bytes, and queues its
+// lines. False once the stream has ended.
+bool read_available(size_t cap) {
+  std::lock_guard<std::mutex> lock(g_read_mutex);
+  if (g_read_ended || g_sock < 0) return false;
+  static char buf[256 * 1024];
+  size_t total = 0;
+  while (total < cap) {
+    ssize_t n = recv(g_sock, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      total += static_cast<size_t>(n);
+      g_framer.feed(buf, static_cast<size_t>(n), [](std::string&& line) {
+        ui_dispatch([l = std::move(line)]() { g_on_line(l); });
+      });
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    framer.feed(buf, static_cast<size_t>(n), [on_line](std::string&& line) {
-      ui_dispatch([on_line, l = std::move(line)]() { on_line(l); });
-    });
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    g_read_ended = true;
+    ui_dispatch([] { app_quit(); });
+    if (g_sock_tag) g_source_remove_unix_fd(g_ui_source, g_sock_tag);
+    g_sock_tag = nullptr;
+    return false;
   }
-  ui_dispatch([] { app_quit(); });
+  return true;
+}
+
+}  // namespace
+
+bool wire_batching() { return t_batching; }
+
+void wire_set_batch_end(void (*fn)()) { g_batch_end = fn; }
+
+void wire_defer_line(std::string_view line) {
+  // Written as soon as the main loop is done with what it is dispatching now,
+  // ahead of anything else: a burst of page calls costs a few writes, not
+  // one each, and a lone call waits for nothing.
+  static bool flush_queued = false;
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  if (g_sock < 0) return;
+  bool alone = !flush_queued && g_out_buf.empty() && !g_held && !t_batching;
+  if (alone) {
+    // The first line of a turn goes at once; the ones after it wait for the
+    // flush below.
+    std::string buf;
+    buf.reserve(line.size() + 1);
+    buf.append(line);
+    buf += '\n';
+    send_all_locked(buf.data(), buf.size());
+  } else {
+    g_out_buf.append(line);
+    g_out_buf += '\n';
+  }
+  if (g_out_buf.size() >= 64 * 1024) flush_locked();
+  if (flush_queued) return;
+  flush_queued = true;
+  g_idle_add_full(G_PRIORITY_HIGH, [](gpointer) -> gboolean {
+    flush_queued = false;
+    wire_flush();
+    return G_SOURCE_REMOVE;
+  }, nullptr, nullptr);
+}
+
+void wire_start_reading(LineHandler on_line) {
+  g_on_line = on_line;
+  ui_source_install();
+  g_sock_tag = g_source_add_unix_fd(g_ui_source, g_sock, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR));
 }
 
 bool drain_pipe(int fd, std::string& buf) {

@@ -98,7 +98,42 @@ std::string shim_source(std::string_view window_id, bool frameless) {
   return s;
 }
 
+namespace {
+
+// Answers waiting to go to a window's page together, under the guard that
+// their document is still the one that asked.
+struct ResolveBatch {
+  std::string guard;
+  std::string body;
+};
+std::map<std::string, ResolveBatch, std::less<>> g_resolve_batches;
+constexpr size_t kResolveBatchBytes = 1 << 20;
+
+void flush_resolves_of(const std::string& window_id) {
+  auto it = g_resolve_batches.find(window_id);
+  if (it == g_resolve_batches.end()) return;
+  ResolveBatch b = std::move(it->second);
+  g_resolve_batches.erase(it);
+  if (b.body.empty()) return;
+  WebKitWebView* v = wv_for(window_id);
+  if (!v) return;
+  std::string js;
+  js.reserve(b.body.size() + b.guard.size() + 48);
+  // A function keeps the helper's name out of the page's globals.
+  js += "if(";
+  js += b.guard;
+  js += ")(function(r){";
+  js += b.body;
+  js += "})(window.__ovalisResolve)";
+  webkit_web_view_evaluate_javascript(v, js.data(), static_cast<gssize>(js.size()), nullptr,
+                                      nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
 void eval_in(std::string_view window_id, const std::string& script) {
+  // Answers made before this script reach the page before it.
+  if (!g_resolve_batches.empty()) flush_resolves();
   WebKitWebView* v = wv_for(window_id);
   if (!v) return;
   webkit_web_view_evaluate_javascript(v, script.data(), static_cast<gssize>(script.size()),
@@ -371,7 +406,7 @@ void on_script_message(WebKitUserContentManager* manager, WebKitJavascriptResult
   line += ',';
   json_escape_to(line, origin);
   line += ']';
-  pipe_write_line(line);
+  wire_defer_line(line);
 }
 
 bool is_backend_call_id(std::string_view id) {
@@ -410,21 +445,30 @@ void reply_to_call(std::string_view call_id, long error, std::string_view json) 
     // reported yet; the answer then finds a different token there.
     guard = "window.__OVALIS_TOK===";
     json_escape_to(guard, wt->second);
-    guard += "&&";
   } else {
     auto up = g_untokened_pending.find(win);
     if (up == g_untokened_pending.end() || up->second.erase(n) == 0) return;
-    guard = "window.__OVALIS_TOK===undefined&&";
+    guard = "window.__OVALIS_TOK===undefined";
   }
   // A leading zero would make the number a legacy octal literal in page script.
   while (seq.size() > 1 && seq[0] == '0') seq.remove_prefix(1);
-  std::string js;
-  js.reserve(json.size() + guard.size() + 48);
-  js += guard;
-  js += "window.__ovalisResolve(";
-  js += seq;
-  js += error == 0 ? ",true," : ",false,";
-  json_escape_to(js, json);
-  js += ')';
-  eval_in(win, js);
+  std::string call;
+  call.reserve(json.size() + 48);
+  call += "r(";
+  call += seq;
+  call += error == 0 ? ",true," : ",false,";
+  json_escape_to(call, json);
+  call += ");";
+  // Answers to one window within a batch of backend lines go to the page as
+  // one script: a burst of answers costs a few evaluations, not one each.
+  std::string w(win);
+  auto& batch = g_resolve_batches[w];
+  if (!batch.body.empty() && batch.guard != guard) flush_resolves_of(w);
+  batch.guard = guard;
+  batch.body += call;
+  if (!wire_batching() || batch.body.size() >= kResolveBatchBytes) flush_resolves_of(w);
+}
+
+void flush_resolves() {
+  while (!g_resolve_batches.empty()) flush_resolves_of(g_resolve_batches.begin()->first);
 }
