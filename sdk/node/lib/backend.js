@@ -84,7 +84,7 @@ export class Call {
    */
   resolve(value) {
     if (!isBytes(value)) {
-      this._answer(retLine(this.id, true, value));
+      this._answer(this._ret(true, value));
     } else if (!this.answered) {
       this.answered = true;
       this._b._offer(this.id, value);
@@ -92,7 +92,19 @@ export class Call {
   }
 
   reject(value) {
-    this._answer(retLine(this.id, false, value));
+    this._answer(this._ret(false, value));
+  }
+
+  // The RET line; a value JSON cannot hold (a BigInt, a cycle) still gets
+  // the page an answer, where a throw here would end the backend.
+  _ret(ok, value) {
+    if (this.answered) return '';
+    try {
+      return retLine(this.id, ok, value);
+    } catch (err) {
+      report(`the answer to ${this.method} is not JSON`, err);
+      return retLine(this.id, false, { message: `the answer is not JSON: ${err.message}` });
+    }
   }
 
   /**

@@ -26,10 +26,12 @@ test('hostile call lines each get one answer, and the link survives them', async
     'CALL main:3 ["{\\"params\\":{}}","file://"]', 'CALL main:4 [1,2]', 'CALL main:5 ["[]","file://"]',
     'CALL main:6 ["{\\"method\\":\\"twice\\"}","file://"]', 'CALL main:7 ["{\\"method\\":\\"echo\\"}","https://evil.example"]',
     'CALL main:8 ["{\\"method\\":\\"echo\\",\\"params\\":\\"\\u2028\\\\n\\"}","file://"]',
+    'CALL main:9 ["{\\"method\\":\\"big\\"}","file://"]',
     'GOT', 'GOT 99', 'GOT 99 {broken', 'NAV {broken', 'WINSTATE main {"x":', '\u0000\u0001', 'é'.repeat(5000),
   ];
   const app = new Backend();
   app.handle('echo', (p) => p);
+  app.handle('big', async () => ({ n: 1n }));
   app.handle('twice', (p, call) => {
     call.resolve(1);
     call.resolve(2);
@@ -47,10 +49,12 @@ test('hostile call lines each get one answer, and the link survives them', async
   assert.equal(await app.closed, 0);
   const rets = log.lines().filter((l) => l.startsWith('RET '));
   // ":1" names no window, yet it is a call id: the launcher drops the answer.
-  assert.deepEqual(rets.map((l) => l.split(' ')[1]), [':1', 'main:1', 'main:2', 'main:3', 'main:4', 'main:5', 'main:6', 'main:7', 'main:8']);
+  assert.deepEqual(rets.map((l) => l.split(' ')[1]), [':1', 'main:1', 'main:2', 'main:3', 'main:4', 'main:5', 'main:6', 'main:7', 'main:8', 'main:9']);
   assert.match(rets[7], /^RET main:7 1 \{"message":"origin https:\/\/evil\.example may not call the backend"\}$/);
   assert.equal(rets[6], 'RET main:6 0 1');
   assert.equal(JSON.parse(rets[8].slice('RET main:8 0 '.length)), '\u2028\n');
+  // An answer JSON cannot hold is still an answer, and the backend lives on.
+  assert.match(rets[9], /^RET main:9 1 \{"message":"the answer is not JSON: /);
   assert.deepEqual(seen.map((e) => [e.keyword, e.data]), [['NAV', undefined], ['WINSTATE', undefined]]);
 });
 
