@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <unistd.h>
 
 #include <fstream>
@@ -40,6 +42,21 @@ TEST_F(Abuse, HundredThousandQueriesAnsweredOnceInOrder) {
   }
   EXPECT_TRUE(b_->collect(200, [](const std::string& l) { return l.rfind("GOT ", 0) == 0; })
                   .empty());
+}
+
+// A backend that writes all its requests before it reads any answer: the
+// answers fill the socket meanwhile, and launcher must keep reading while
+// it waits to write them, or both sides wait for ever.
+TEST_F(Abuse, WriterThatNeverReadsCannotDeadlock) {
+  const int n = 200000;
+  std::string burst;
+  for (int i = 0; i < n; ++i) burst += "GET " + std::to_string(i) + " windows\n";
+  auto t0 = std::chrono::steady_clock::now();
+  b_->send_without_reading(burst);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(25)) << "the writes stalled";
+  auto last = b_->expect_prefix("GOT " + std::to_string(n - 1) + " ", 30000);
+  ASSERT_TRUE(last);
+  b_->collect(200);
 }
 
 TEST_F(Abuse, SixteenMegabyteEvalIsEvaluated) {

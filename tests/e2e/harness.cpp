@@ -133,6 +133,18 @@ void Backend::send_raw(const std::string& bytes) {
 
 void Backend::send(const std::string& line) { send_raw(line + "\n"); }
 
+void Backend::send_without_reading(const std::string& bytes) {
+  size_t off = 0;
+  while (off < bytes.size()) {
+    pollfd p{fd_, POLLOUT, 0};
+    if (poll(&p, 1, 30000) <= 0) return;
+    ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return;
+    off += static_cast<size_t>(n);
+  }
+}
+
 bool Backend::read_some(int timeout_ms) {
   if (fd_ < 0) return false;
   pollfd p{fd_, POLLIN, 0};

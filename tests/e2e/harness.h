@@ -43,6 +43,9 @@ class Backend {
 
   void send(const std::string& line);
   void send_raw(const std::string& bytes);
+  // Writes all of it and reads nothing until it is written, as a naive
+  // backend with blocking writes does.
+  void send_without_reading(const std::string& bytes);
 
   // The next unconsumed line for which pred is true, waiting up to timeout.
   std::optional<std::string> expect(const std::function<bool(const std::string&)>& pred,
