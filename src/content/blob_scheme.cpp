@@ -117,14 +117,14 @@ void on_copied(GObject*, GAsyncResult* res, gpointer data) {
                "{\"id\":\"" + up->id + "\",\"size\":" + std::to_string(size) + "}");
 }
 
-void start_upload(WebKitURISchemeRequest* req) {
+void start_upload(WebKitURISchemeRequest* req, GInputStream* body) {
   auto up = std::make_unique<Upload>();
   std::string error;
   int status = 500;
   up->fd = blob_create_upload(0, &up->id, &up->path, &error, &status);
   if (up->fd < 0) return respond_error(req, status, error);
   up->request = gobj_ref(req);
-  up->body.reset(webkit_uri_scheme_request_get_http_body(req));
+  up->body = gobj_ref(body);
   Upload* raw = up.release();  // the callback owns it
   GTask* task = g_task_new(nullptr, nullptr, on_copied, raw);
   g_task_set_task_data(task, raw, nullptr);
@@ -200,13 +200,19 @@ void on_request(WebKitURISchemeRequest* req, gpointer) {
   // Bytes are data for script, never a document something navigates to.
   if (key.empty() || (accept && std::strstr(accept, "text/html")))
     return respond_error(req, 403, "only the application's own pages may move bytes");
+  // The engine gives the body only while the request is being handed over.
+  std::shared_ptr<GInputStream> body;
+  if (method == "POST")
+    body.reset(webkit_uri_scheme_request_get_http_body(req), [](GInputStream* s) {
+      if (s) g_object_unref(s);
+    });
   auto hold = gobj_ref(req);
   await_document_key(
       key, [hold = std::shared_ptr<WebKitURISchemeRequest>(hold.release(), g_object_unref), method,
-            path](bool found, const std::string&) {
+            path, body](bool found, const std::string&) {
         WebKitURISchemeRequest* r = hold.get();
         if (!found) return respond_error(r, 403, "only the application's own pages may move bytes");
-        if (method == "POST" && (path == "/" || path.empty())) return start_upload(r);
+        if (method == "POST" && (path == "/" || path.empty())) return start_upload(r, body.get());
         if (method == "GET" && path.size() > 1) {
           GChars id(g_uri_unescape_string(path.c_str() + 1, nullptr));
           if (id && blob_valid_id(id.get())) return serve_offer(r, id.get());

@@ -49,6 +49,19 @@ void send_all_locked(const char* p, size_t left) {
   }
 }
 
+void send_line_locked(std::string_view line) {
+  if (line.size() < 4096) {
+    char buf[4096];
+    std::memcpy(buf, line.data(), line.size());
+    buf[line.size()] = '\n';
+    send_all_locked(buf, line.size() + 1);
+    return;
+  }
+  // A long line goes out as it is, its terminator after it.
+  send_all_locked(line.data(), line.size());
+  send_all_locked("\n", 1);
+}
+
 void flush_locked() {
   if (g_out_buf.empty() || g_held) return;
   if (g_sock >= 0) send_all_locked(g_out_buf.data(), g_out_buf.size());
@@ -95,16 +108,7 @@ void pipe_write_line(std::string_view line) {
     return;
   }
   flush_locked();
-  if (line.size() < 4096) {
-    char buf[4096];
-    std::memcpy(buf, line.data(), line.size());
-    buf[line.size()] = '\n';
-    send_all_locked(buf, line.size() + 1);
-    return;
-  }
-  // A long line goes out as it is, its terminator after it.
-  send_all_locked(line.data(), line.size());
-  send_all_locked("\n", 1);
+  send_line_locked(line);
 }
 
 // ---- main-loop queue ------------------------------------------------------
@@ -269,11 +273,7 @@ void wire_defer_line(std::string_view line) {
   if (alone) {
     // The first line of a turn goes at once; the ones after it wait for the
     // flush below.
-    std::string buf;
-    buf.reserve(line.size() + 1);
-    buf.append(line);
-    buf += '\n';
-    send_all_locked(buf.data(), buf.size());
+    send_line_locked(line);
   } else {
     g_out_buf.append(line);
     g_out_buf += '\n';

@@ -1,6 +1,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,13 +72,94 @@ static void escape_valid_utf8(std::string& out, const char* p, size_t n) {
   out.append(p + run, n - run);
 }
 
+namespace {
+
+// Whether none of eight bytes needs a look: no control character, quote,
+// backslash or byte of a multi-byte character.
+inline bool plain8(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+  auto has_zero = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  uint64_t below_space = (v - kOnes * 0x20) & ~v & kHigh;
+  return !(below_space | has_zero(v ^ (kOnes * '"')) | has_zero(v ^ (kOnes * '\\')) | (v & kHigh));
+}
+
+// Length of the well-formed UTF-8 character at p (2 to 4 bytes, no
+// surrogates, nothing past U+10FFFF, no overlong form), or 0.
+size_t utf8_char_len(const unsigned char* p, size_t left) {
+  unsigned char c = p[0];
+  size_t n;
+  uint32_t cp;
+  if (c >= 0xc2 && c <= 0xdf) n = 2, cp = c & 0x1f;
+  else if (c >= 0xe0 && c <= 0xef) n = 3, cp = c & 0x0f;
+  else if (c >= 0xf0 && c <= 0xf4) n = 4, cp = c & 0x07;
+  else return 0;
+  if (left < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xc0) != 0x80) return 0;
+    cp = (cp << 6) | (p[i] & 0x3f);
+  }
+  if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+    return 0;
+  return n;
+}
+
+// Escapes text in one pass while checking it is well-formed UTF-8, eight
+// plain bytes at a time. False, with `out` as it was, at the first byte that
+// is not.
+bool escape_if_valid(std::string& out, const char* p, size_t n) {
+  static const char hex[] = "0123456789abcdef";
+  size_t mark = out.size();
+  size_t run = 0, i = 0;
+  while (i < n) {
+    if (i + 8 <= n && plain8(p + i)) {
+      i += 8;
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c >= 0x80) {
+      size_t len = utf8_char_len(reinterpret_cast<const unsigned char*>(p + i), n - i);
+      if (!len) {
+        out.resize(mark);
+        return false;
+      }
+      i += len;
+      continue;
+    }
+    if (c >= 32 && c != '"' && c != '\\') {
+      ++i;
+      continue;
+    }
+    out.append(p + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+        out.append(u, 6);
+      }
+    }
+    ++i;
+  }
+  out.append(p + run, n - run);
+  return true;
+}
+
+}  // namespace
+
 void json_escape_to(std::string& out, std::string_view s) {
   out.reserve(out.size() + s.size() + 2);
   out += '"';
-  const char* end = nullptr;
-  if (g_utf8_validate(s.data(), static_cast<gssize>(s.size()), &end)) {
-    escape_valid_utf8(out, s.data(), s.size());
-  } else {
+  if (escape_if_valid(out, s.data(), s.size())) {
+    out += '"';
+    return;
+  }
+  {
     // g_utf8_make_valid stops at NUL bytes; they are legal in a wire field's
     // bytes, so repair each NUL-free stretch and keep the NULs between them.
     size_t pos = 0;

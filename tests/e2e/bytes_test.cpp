@@ -73,11 +73,26 @@ class Bytes : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     Options o;
-    if (!GetParam()) o.env = {{"OVALIS_WEB_EXTENSIONS_DIR", ""}};
+    // An upload from the page's first moments, before launcher knows the
+    // document's key: a typed Blob, which the scheme cannot take as it is.
+    o.env = {{"OVALIS_INJECT",
+              "window.__early = ovalis.api.sendBytes('t.early', new Blob([new Uint8Array([1, 2, 3])],"
+              " {type: 'image/png'})).catch((e) => 'ERR ' + e.message);"}};
+    if (!GetParam()) o.env.push_back({"OVALIS_WEB_EXTENSIONS_DIR", ""});
     ASSERT_TRUE(b.start(o));
     ASSERT_TRUE(serve_load_calls(b));
     ASSERT_TRUE(b.wait_page_ready());
     EXPECT_EQ(b.page_eval("typeof window.__ovalisBytes"), GetParam() ? "\"object\"" : "\"undefined\"");
+    auto early = b.expect([](const std::string& l) { return l.find("t.early") != std::string::npos; }, 10000);
+    ASSERT_TRUE(early) << b.stderr_text();
+    auto ann = b.expect_prefix("BLOB {", 0);
+    ASSERT_TRUE(ann);
+    Announced a = announced(*ann);
+    EXPECT_EQ(a.size, 3);
+    EXPECT_EQ(slurp(a.path), std::string("\x01\x02\x03"));
+    unlink(a.path.c_str());
+    b.send("RET " + parse_call(*early)->id + " 0 {\"early\":3}");
+    EXPECT_EQ(b.page_eval("window.__early"), "{\"early\":3}");
   }
   Backend b;
 };

@@ -91,6 +91,25 @@ TEST(Json, InvalidUtf8IsRepaired) {
   EXPECT_EQ(with_nul, "\"\xef\xbf\xbd\\u0000\xef\xbf\xbd\"");
 }
 
+// Text is scanned eight bytes at a time; what needs escaping, a character
+// of several bytes and a byte that is not UTF-8 must be found at every
+// position, straddling a group of eight included.
+TEST(Json, EscapeFindsEveryByteAtEveryPosition) {
+  for (size_t at = 0; at < 17; ++at) {
+    std::string plain(17, 'a');
+    std::string quoted = plain;
+    quoted[at] = '"';
+    EXPECT_EQ(json_escape(quoted), "\"" + plain.substr(0, at) + "\\\"" + plain.substr(at + 1) + "\"");
+    std::string accented = plain.substr(0, at) + "\xc3\xa9" + plain.substr(at);
+    EXPECT_EQ(json_escape(accented), "\"" + accented + "\"");
+    std::string broken = plain.substr(0, at) + "\xff" + plain.substr(at);
+    EXPECT_EQ(json_escape(broken), "\"" + plain.substr(0, at) + "\xef\xbf\xbd" + plain.substr(at) + "\"");
+  }
+  // A surrogate's encoding and an overlong form are not UTF-8 either.
+  EXPECT_EQ(json_escape("abcdefgh\xed\xa0\x80"), "\"abcdefgh\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"");
+  EXPECT_EQ(json_escape(std::string("\xc0\xaf", 2)), "\"\xef\xbf\xbd\xef\xbf\xbd\"");
+}
+
 TEST(Json, FindStr) {
   EXPECT_EQ(json_find_str(R"({"title":"say \"hi\"\n"})", "title"), "say \"hi\"n");
   EXPECT_EQ(json_find_str(R"({"title":12})", "title"), "");

@@ -45,8 +45,8 @@
           throw new Error('ovalis.api.sendBytes: ' + e.message);
         }
       } else {
-        // A typed blob would make the upload a non-simple cross-origin request.
-        const body = isBlob(data) ? data.slice(0, data.size, '') : await bytesOf(data);
+        // The engine hands a custom scheme only a body held in memory.
+        const body = await bytesOf(data);
         const res = await fetch(BLOB_BASE + blobQuery(), { method: 'POST', body });
         if (!res.ok) throw await blobError(res, 'ovalis.api.sendBytes');
         ref = await res.json();
