@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <glib.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -175,8 +177,15 @@ std::string random_id() {
 std::optional<std::string> Outbox::write(std::string_view id, const void* data, size_t size,
                                          std::string* error) {
   if (dir_.empty()) {
+    // In memory, as the launcher keeps its own: the runtime directory when it
+    // is, else /dev/shm, else the temporary directory.
+    auto in_memory = [](const char* dir) {
+      struct statfs fs {};
+      return dir && *dir && access(dir, W_OK) == 0 && statfs(dir, &fs) == 0 &&
+             fs.f_type == TMPFS_MAGIC;
+    };
     const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-    std::string base = runtime && *runtime ? runtime : g_get_tmp_dir();
+    std::string base = in_memory(runtime) ? runtime : in_memory("/dev/shm") ? "/dev/shm" : g_get_tmp_dir();
     std::string templ = base + "/ovalis-bytes-XXXXXX";
     // mkdtemp makes the folder 0700: only this user can read what we offer.
     if (!mkdtemp(templ.data())) {

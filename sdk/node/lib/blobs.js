@@ -177,6 +177,44 @@ export class Inbox {
   }
 }
 
+const TMPFS_MAGIC = 0x01021994;
+
+/** Whether a directory lies on a file system held in memory. */
+function inMemory(dir) {
+  try {
+    if (typeof fs.statfsSync === 'function') return fs.statfsSync(dir).type === TMPFS_MAGIC;
+    const real = fs.realpathSync(dir);
+    let best = '';
+    let kind = '';
+    for (const line of fs.readFileSync('/proc/self/mounts', 'utf8').split('\n')) {
+      const [, point, type] = line.split(' ');
+      if (!point) continue;
+      const inside = real === point || real.startsWith(point.replace(/\/$/, '') + '/');
+      if (inside && point.length >= best.length) [best, kind] = [point, type];
+    }
+    return kind === 'tmpfs' || kind === 'ramfs';
+  } catch {
+    return false;
+  }
+}
+
+/**
+ * Where offered files go: in memory, as the launcher keeps its own (the
+ * runtime directory when it is, else /dev/shm), else the temp directory.
+ */
+function bytesBase() {
+  for (const base of [process.env.XDG_RUNTIME_DIR, '/dev/shm']) {
+    if (!base) continue;
+    try {
+      fs.accessSync(base, fs.constants.W_OK);
+    } catch {
+      continue;
+    }
+    if (inMemory(base)) return base;
+  }
+  return os.tmpdir();
+}
+
 /** Files this backend offers, in a private folder made on first use. */
 export class Outbox {
   constructor() {
@@ -186,7 +224,7 @@ export class Outbox {
   /** Writes the bytes to a new file named id; resolves with its path. */
   async write(id, bytes) {
     if (!this.dir) {
-      const base = process.env.XDG_RUNTIME_DIR || os.tmpdir();
+      const base = bytesBase();
       // mkdtemp makes the folder 0700: only this user can read what we offer.
       this.dir = fs.mkdtempSync(path.join(base, 'ovalis-bytes-'));
     }

@@ -164,6 +164,34 @@ class Inbox:
         self._entries.clear()
 
 
+def _in_memory(path: str) -> bool:
+    """Whether path lies on a file system held in memory (tmpfs)."""
+    try:
+        real = os.path.realpath(path)
+        best, kind = "", ""
+        with open("/proc/self/mounts", encoding="utf-8") as mounts:
+            for line in mounts:
+                fields = line.split()
+                if len(fields) < 3:
+                    continue
+                point = fields[1].replace("\\040", " ")
+                inside = real == point or real.startswith(point.rstrip("/") + "/")
+                if inside and len(point) >= len(best):
+                    best, kind = point, fields[2]
+        return kind in ("tmpfs", "ramfs")
+    except OSError:
+        return False
+
+
+def _bytes_base() -> str:
+    """Where offered files go: in memory, as the launcher keeps its own (the
+    runtime directory when it is, else /dev/shm), else the temp directory."""
+    for base in (os.environ.get("XDG_RUNTIME_DIR", ""), "/dev/shm"):
+        if base and os.access(base, os.W_OK) and _in_memory(base):
+            return base
+    return tempfile.gettempdir()
+
+
 class Outbox:
     """Files this backend offers, in a private folder made on first use."""
 
@@ -173,7 +201,7 @@ class Outbox:
     def write(self, rid: str, data: bytes | bytearray | memoryview) -> str:
         """Writes data to a new file named rid; returns its path."""
         if not self.dir:
-            base = os.environ.get("XDG_RUNTIME_DIR") or tempfile.gettempdir()
+            base = _bytes_base()
             # mkdtemp makes the folder 0700: only this user can read what we offer.
             self.dir = tempfile.mkdtemp(prefix="ovalis-bytes-", dir=base)
         path = os.path.join(self.dir, rid)
