@@ -49,29 +49,6 @@ std::string tab_field(const std::vector<std::string>& fields, size_t i) {
   return i < fields.size() ? fields[i] : std::string();
 }
 
-static void escape_valid_utf8(std::string& out, const char* p, size_t n) {
-  static const char hex[] = "0123456789abcdef";
-  size_t run = 0;  // start of the current stretch of bytes copied as they are
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c >= 32 && c != '"' && c != '\\') continue;
-    out.append(p + run, i - run);
-    run = i + 1;
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: {
-        char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-        out.append(u, 6);
-      }
-    }
-  }
-  out.append(p + run, n - run);
-}
-
 namespace {
 
 // Whether none of eight bytes needs a look: no control character, quote,
@@ -105,10 +82,10 @@ size_t utf8_char_len(const unsigned char* p, size_t left) {
   return n;
 }
 
-// Escapes text in one pass while checking it is well-formed UTF-8, eight
-// plain bytes at a time. False, with `out` as it was, at the first byte that
-// is not.
-bool escape_if_valid(std::string& out, const char* p, size_t n) {
+// Escapes text in one pass, eight plain bytes at a time, checking on the way
+// that it is well-formed UTF-8 unless it is known to be. False, with `out` as
+// it was, at the first byte that is not.
+bool escape_if_valid(std::string& out, const char* p, size_t n, bool known_valid = false) {
   static const char hex[] = "0123456789abcdef";
   size_t mark = out.size();
   size_t run = 0, i = 0;
@@ -118,6 +95,10 @@ bool escape_if_valid(std::string& out, const char* p, size_t n) {
       continue;
     }
     unsigned char c = static_cast<unsigned char>(p[i]);
+    if (c >= 0x80 && known_valid) {
+      ++i;
+      continue;
+    }
     if (c >= 0x80) {
       size_t len = utf8_char_len(reinterpret_cast<const unsigned char*>(p + i), n - i);
       if (!len) {
@@ -167,7 +148,7 @@ void json_escape_to(std::string& out, std::string_view s) {
       size_t nul = s.find('\0', pos);
       size_t len = (nul == std::string_view::npos ? s.size() : nul) - pos;
       GChars fixed(g_utf8_make_valid(s.data() + pos, static_cast<gssize>(len)));
-      escape_valid_utf8(out, fixed.get(), std::strlen(fixed.get()));
+      escape_if_valid(out, fixed.get(), std::strlen(fixed.get()), true);
       if (nul == std::string_view::npos) break;
       out += "\\u0000";
       pos = nul + 1;

@@ -50,7 +50,8 @@ void finish_ok(Pending* p, JSCValue* result) {
   g_object_unref(none);
 }
 
-// The reply's error text, or "" with the file descriptor it carries.
+// The reply's error text, or "" with its parameters and, when `fd` is
+// given, the file descriptor it must carry.
 std::string take_reply(WebKitWebPage* page, GAsyncResult* res, GVariant** params, int* fd) {
   GError* error = nullptr;
   WebKitUserMessage* reply = webkit_web_page_send_message_to_view_finish(page, res, &error);
@@ -69,7 +70,7 @@ std::string take_reply(WebKitWebPage* page, GAsyncResult* res, GVariant** params
   }
   std::string out = err;
   GUnixFDList* fds = webkit_user_message_get_fd_list(reply);
-  if (out.empty()) {
+  if (out.empty() && fd) {
     *fd = fds && g_unix_fd_list_get_length(fds) > 0 ? g_unix_fd_list_get(fds, 0, nullptr) : -1;
     if (*fd < 0) out = "launcher sent no file";
   }
@@ -102,12 +103,9 @@ bool write_all(int fd, const char* p, size_t n) {
 void on_put_written(GObject*, GAsyncResult* res, gpointer data) {
   auto* p = static_cast<Pending*>(data);
   GVariant* params = nullptr;
-  int fd = -1;
-  std::string err = take_reply(p->page, res, &params, &fd);
-  if (fd >= 0) close(fd);
-  if (err == "launcher sent no file") err.clear();  // this answer needs none
-  if (!err.empty() || !params) {
-    finish_error(p, err.empty() ? "a malformed answer from launcher" : err);
+  std::string err = take_reply(p->page, res, &params, nullptr);
+  if (!err.empty()) {
+    finish_error(p, err);
   } else {
     const char* id = nullptr;
     guint64 size = 0;
