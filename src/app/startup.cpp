@@ -155,7 +155,7 @@ int run_normal(int argc, char** argv) {
 
   if (g_wv && debug_mode() == 2) inspector_open(g_wv);
 
-  wire_set_batch_end(flush_resolves);
+  wire_set_batch_end(flush_page_batches);
   wire_start_reading(handle_line);
 
   gtk_main();

@@ -30,6 +30,10 @@ std::string json_escape(std::string_view s);
 // Appends json_escape(s) to out without a temporary.
 void json_escape_to(std::string& out, std::string_view s);
 
+// Where the JSON value that starts at pos (after white space) ends, or npos
+// when the text there is not one complete, strictly valid JSON value.
+size_t json_value_end(std::string_view s, size_t pos = 0);
+
 // First textual match of "key": followed by a string; "" when absent.
 std::string json_find_str(std::string_view json, std::string_view key);
 

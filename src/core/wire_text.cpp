@@ -214,3 +214,92 @@ std::string ascii_num_text(double v, int digits) {
   char buf[G_ASCII_DTOSTR_BUF_SIZE];
   return g_ascii_formatd(buf, sizeof buf, fmt, v);
 }
+
+namespace {
+
+size_t skip_ws(std::string_view s, size_t i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  return i;
+}
+
+size_t string_end(std::string_view s, size_t i) {
+  // s[i] is the opening quote. Control characters must be escaped; any other
+  // byte passes (the text was made valid UTF-8 before it got here).
+  for (++i; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '"') return i + 1;
+    if (c < 0x20) return std::string_view::npos;
+    if (c != '\\') continue;
+    if (++i >= s.size()) return std::string_view::npos;
+    char e = s[i];
+    if (e == 'u') {
+      for (int k = 0; k < 4; ++k)
+        if (++i >= s.size() || !g_ascii_isxdigit(s[i])) return std::string_view::npos;
+    } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
+      return std::string_view::npos;
+    }
+  }
+  return std::string_view::npos;
+}
+
+size_t number_end(std::string_view s, size_t i) {
+  auto digits = [&](size_t j) {
+    size_t k = j;
+    while (k < s.size() && g_ascii_isdigit(s[k])) ++k;
+    return k;
+  };
+  if (i < s.size() && s[i] == '-') ++i;
+  if (i >= s.size() || !g_ascii_isdigit(s[i])) return std::string_view::npos;
+  i = s[i] == '0' ? i + 1 : digits(i);
+  if (i < s.size() && s[i] == '.') {
+    size_t j = digits(i + 1);
+    if (j == i + 1) return std::string_view::npos;
+    i = j;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t j = digits(i);
+    if (j == i) return std::string_view::npos;
+    i = j;
+  }
+  return i;
+}
+
+size_t value_end(std::string_view s, size_t i, int depth) {
+  constexpr size_t npos = std::string_view::npos;
+  if (depth > 512) return npos;
+  i = skip_ws(s, i);
+  if (i >= s.size()) return npos;
+  char c = s[i];
+  if (c == '"') return string_end(s, i);
+  if (c == '-' || g_ascii_isdigit(c)) return number_end(s, i);
+  for (std::string_view word : {"true", "false", "null"})
+    if (s.substr(i, word.size()) == word) return i + word.size();
+  if (c != '{' && c != '[') return npos;
+  char close = c == '{' ? '}' : ']';
+  i = skip_ws(s, i + 1);
+  if (i < s.size() && s[i] == close) return i + 1;
+  for (;;) {
+    if (c == '{') {
+      i = skip_ws(s, i);
+      if (i >= s.size() || s[i] != '"') return npos;
+      i = string_end(s, i);
+      if (i == npos) return npos;
+      i = skip_ws(s, i);
+      if (i >= s.size() || s[i] != ':') return npos;
+      ++i;
+    }
+    i = value_end(s, i, depth + 1);
+    if (i == npos) return npos;
+    i = skip_ws(s, i);
+    if (i >= s.size()) return npos;
+    if (s[i] == close) return i + 1;
+    if (s[i] != ',') return npos;
+    ++i;
+  }
+}
+
+}  // namespace
+
+size_t json_value_end(std::string_view s, size_t pos) { return value_end(s, pos, 0); }

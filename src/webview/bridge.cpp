@@ -98,42 +98,9 @@ std::string shim_source(std::string_view window_id, bool frameless) {
   return s;
 }
 
-namespace {
-
-// Answers waiting to go to a window's page together, under the guard that
-// their document is still the one that asked.
-struct ResolveBatch {
-  std::string guard;
-  std::string body;
-};
-std::map<std::string, ResolveBatch, std::less<>> g_resolve_batches;
-constexpr size_t kResolveBatchBytes = 1 << 20;
-
-void flush_resolves_of(const std::string& window_id) {
-  auto it = g_resolve_batches.find(window_id);
-  if (it == g_resolve_batches.end()) return;
-  ResolveBatch b = std::move(it->second);
-  g_resolve_batches.erase(it);
-  if (b.body.empty()) return;
-  WebKitWebView* v = wv_for(window_id);
-  if (!v) return;
-  std::string js;
-  js.reserve(b.body.size() + b.guard.size() + 48);
-  // A function keeps the helper's name out of the page's globals.
-  js += "if(";
-  js += b.guard;
-  js += ")(function(r){";
-  js += b.body;
-  js += "})(window.__ovalisResolve)";
-  webkit_web_view_evaluate_javascript(v, js.data(), static_cast<gssize>(js.size()), nullptr,
-                                      nullptr, nullptr, nullptr, nullptr);
-}
-
-}  // namespace
-
 void eval_in(std::string_view window_id, const std::string& script) {
-  // Answers made before this script reach the page before it.
-  if (!g_resolve_batches.empty()) flush_resolves();
+  // Answers and events made before this script reach the page before it.
+  flush_page_batches();
   WebKitWebView* v = wv_for(window_id);
   if (!v) return;
   webkit_web_view_evaluate_javascript(v, script.data(), static_cast<gssize>(script.size()),
@@ -459,16 +426,6 @@ void reply_to_call(std::string_view call_id, long error, std::string_view json) 
   call += error == 0 ? ",true," : ",false,";
   json_escape_to(call, json);
   call += ");";
-  // Answers to one window within a batch of backend lines go to the page as
-  // one script: a burst of answers costs a few evaluations, not one each.
-  std::string w(win);
-  auto& batch = g_resolve_batches[w];
-  if (!batch.body.empty() && batch.guard != guard) flush_resolves_of(w);
-  batch.guard = guard;
-  batch.body += call;
-  if (!wire_batching() || batch.body.size() >= kResolveBatchBytes) flush_resolves_of(w);
+  batch_resolve(win, guard, call);
 }
 
-void flush_resolves() {
-  while (!g_resolve_batches.empty()) flush_resolves_of(g_resolve_batches.begin()->first);
-}

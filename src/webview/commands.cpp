@@ -18,13 +18,17 @@ void do_ret(std::string_view rest) {
 
 void do_eval_all(std::string_view rest) {
   std::string js = wire_unescape(rest);
-  if (g_wv) eval_in("main", js);
-  for (auto& [id, sw] : g_secwins) eval_in(id, js);
+  auto one = [&js](std::string_view id) {
+    if (!batch_event(id, js)) eval_in(id, js);
+  };
+  if (g_wv) one("main");
+  for (auto& [id, sw] : g_secwins) one(id);
 }
 
 void do_eval(std::string_view win, std::string_view rest) {
   if (!wv_for(win)) return;
-  eval_in(win, wire_unescape(rest));
+  std::string js = wire_unescape(rest);
+  if (!batch_event(win, js)) eval_in(win, js);
 }
 
 void do_reload() {

@@ -86,8 +86,13 @@ void web_extensions_install();
 // window that shows it.
 bool proxy_key_origin(std::string_view key, std::string* origin, std::string* window = nullptr);
 void reply_to_call(std::string_view call_id, long error, std::string_view json);
-// Sends the answers collected during a batch of backend lines.
-void flush_resolves();
+// Answers and events gathered per window during a batch of backend lines,
+// sent as one script each when the batch ends or before any other script.
+void batch_resolve(std::string_view window_id, const std::string& guard, const std::string& call);
+// False when the script is not a plain event or no batch is running; the
+// caller then evaluates it itself.
+bool batch_event(std::string_view window_id, const std::string& script);
+void flush_page_batches();
 void eval_in(std::string_view window_id, const std::string& script);
 void forget_window_token(std::string_view window_id);
 // Counts a popup's own content manager as shared for as long as the popup

@@ -110,6 +110,18 @@ TEST(Json, EscapeFindsEveryByteAtEveryPosition) {
   EXPECT_EQ(json_escape(std::string("\xc0\xaf", 2)), "\"\xef\xbf\xbd\xef\xbf\xbd\"");
 }
 
+TEST(Json, ValueEndAcceptsOnlyStrictJson) {
+  for (std::string ok : {"0", "-1.5e+3", "\"a\\u00e9\\n\"", "true", "null", "[]", "{}",
+                         " [1, {\"a\": [false, \"x\"]}, -0.0]", "{\"k\":\"\\\"})\"}"})
+    EXPECT_EQ(json_value_end(ok), ok.size()) << ok;
+  for (std::string bad : {"", "01", "1.", "-", ".5", "tru", "[1,]", "{a:1}", "{\"a\"}", "\"\\x\"",
+                          "\"open", "[1", "\"\\u12g4\"", "{\"a\":1,}", "'s'", "\"a\nb\"", "undefined"})
+    EXPECT_NE(json_value_end(bad), bad.size()) << bad;
+  // The end of the first value, whatever follows it.
+  EXPECT_EQ(json_value_end("{\"a\":1})", 0), 7u);
+  EXPECT_EQ(json_value_end(std::string(600, '[') + std::string(600, ']')), std::string_view::npos);
+}
+
 TEST(Json, FindStr) {
   EXPECT_EQ(json_find_str(R"({"title":"say \"hi\"\n"})", "title"), "say \"hi\"n");
   EXPECT_EQ(json_find_str(R"({"title":12})", "title"), "");
