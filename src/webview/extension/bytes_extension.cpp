@@ -130,32 +130,26 @@ void on_put_opened(GObject*, GAsyncResult* res, gpointer data) {
   GVariant* params = nullptr;
   int fd = -1;
   std::string err = take_reply(p->page, res, &params, &fd);
+  const char* id = nullptr;
+  gsize size = 0;
+  const char* bytes = nullptr;
+  if (err.empty()) {
+    g_variant_get(params, "(&s&st)", &id, nullptr, nullptr);
+    // The pointer is taken only now, with no script run since: a buffer the
+    // page has detached in the meantime reads as empty, never as freed memory.
+    bytes = static_cast<const char*>(jsc_value_typed_array_get_data(p->data, &size));
+    size = bytes ? jsc_value_typed_array_get_size(p->data) : 0;
+    if (!write_all(fd, bytes, size)) err = std::string("cannot write the bytes: ") + g_strerror(errno);
+    close(fd);
+  }
   if (!err.empty()) {
     finish_error(p, err);
     if (params) g_variant_unref(params);
     delete p;
     return;
   }
-  const char* id = nullptr;
-  const char* key = nullptr;
-  g_variant_get(params, "(&s&st)", &id, nullptr, nullptr);
-  // The pointer is taken only now, with no script run since: a buffer the
-  // page has detached in the meantime reads as empty, never as freed memory.
-  gsize size = 0;
-  auto* bytes = static_cast<const char*>(jsc_value_typed_array_get_data(p->data, &size));
-  size = jsc_value_typed_array_get_size(p->data);
-  bool ok = write_all(fd, bytes, bytes ? size : 0);
-  int write_errno = errno;
-  close(fd);
-  if (!ok) {
-    finish_error(p, std::string("cannot write the bytes: ") + g_strerror(write_errno));
-    g_variant_unref(params);
-    delete p;
-    return;
-  }
-  (void)key;
   WebKitUserMessage* msg = webkit_user_message_new(
-      "ovalis-bytes-written", g_variant_new("(st)", id, static_cast<guint64>(bytes ? size : 0)));
+      "ovalis-bytes-written", g_variant_new("(st)", id, static_cast<guint64>(size)));
   g_variant_unref(params);
   webkit_web_page_send_message_to_view(p->page, msg, nullptr, on_put_written, p);
 }
