@@ -28,6 +28,7 @@ namespace {
 struct OpenUpload {
   std::string path;
   std::string window;
+  std::string origin;
   guint64 size = 0;
 };
 // Upload files handed to the extension and not yet reported written.
@@ -48,7 +49,7 @@ void reply(WebKitUserMessage* msg, const std::string& id, const std::string& err
   webkit_user_message_send_reply(msg, r);  // takes the floating reply
 }
 
-using Admitted = std::function<void(const std::string& window)>;
+using Admitted = std::function<void(const std::string& window, const std::string& origin)>;
 
 // Runs `then` when the key names a live document shown in this view;
 // answers the message with a refusal otherwise.
@@ -57,26 +58,26 @@ void admit(WebKitWebView* view, WebKitUserMessage* msg, const std::string& key, 
       std::shared_ptr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref(view)), g_object_unref);
   auto hold_msg =
       std::shared_ptr<WebKitUserMessage>(WEBKIT_USER_MESSAGE(g_object_ref(msg)), g_object_unref);
-  await_document_key(key, [hold_view, hold_msg, key, then](bool found, const std::string&) {
+  await_document_key(key, [hold_view, hold_msg, key, then](bool found, const std::string& origin) {
     std::string window;
     if (!found || !proxy_key_origin(key, nullptr, &window) || is_bridgeless(hold_view.get()) ||
         ovalis_winid_for_wv(hold_view.get()) != window)
       return reply(hold_msg.get(), "", "only the application's own pages may move bytes", 0);
-    then(window);
+    then(window, origin);
   });
 }
 
 void on_open(WebKitWebView* view, WebKitUserMessage* msg, const char* key, guint64 size) {
   auto hold_msg =
       std::shared_ptr<WebKitUserMessage>(WEBKIT_USER_MESSAGE(g_object_ref(msg)), g_object_unref);
-  admit(view, msg, key, [hold_msg, size](const std::string& window) {
+  admit(view, msg, key, [hold_msg, size](const std::string& window, const std::string& origin) {
     if (g_open_uploads.size() >= kMaxOpenUploads)
       return reply(hold_msg.get(), "", "too many uploads at once", 0);
     std::string id, path, error;
     int status = 0;
     int fd = blob_create_upload(size, &id, &path, &error, &status);
     if (fd < 0) return reply(hold_msg.get(), "", error, 0);
-    g_open_uploads[id] = OpenUpload{path, window, size};
+    g_open_uploads[id] = OpenUpload{path, window, origin, size};
     reply(hold_msg.get(), id, "", size, fd);
     close(fd);
   });
@@ -95,7 +96,7 @@ void on_written(WebKitWebView* view, WebKitUserMessage* msg, const char* id, gui
     return reply(msg, "", "the bytes did not arrive whole", 0);
   }
   // The backend hears of the file before the page can name it in a call.
-  blob_announce(id, size, up.path);
+  blob_announce(id, size, up.path, up.origin);
   reply(msg, id, "", size);
 }
 
@@ -103,7 +104,7 @@ void on_get(WebKitWebView* view, WebKitUserMessage* msg, const char* key, const 
   auto hold_msg =
       std::shared_ptr<WebKitUserMessage>(WEBKIT_USER_MESSAGE(g_object_ref(msg)), g_object_unref);
   std::string want = id;
-  admit(view, msg, key, [hold_msg, want](const std::string&) {
+  admit(view, msg, key, [hold_msg, want](const std::string&, const std::string&) {
     guint64 size = 0;
     int fd = blob_valid_id(want) ? blob_take_offer(want, &size) : -1;
     if (fd < 0)

@@ -67,7 +67,7 @@ void respond_error(WebKitURISchemeRequest* req, int status, const std::string& m
 struct Upload {
   GObj<WebKitURISchemeRequest> request;
   GObj<GInputStream> body;
-  std::string id, path;
+  std::string id, path, origin;
   int fd = -1;
 };
 
@@ -112,12 +112,12 @@ void on_copied(GObject*, GAsyncResult* res, gpointer data) {
                          err->message);
   }
   // The backend hears of the file before the page can name it in a call.
-  blob_announce(up->id, static_cast<guint64>(size), up->path);
+  blob_announce(up->id, static_cast<guint64>(size), up->path, up->origin);
   respond_json(up->request.get(), 200,
                "{\"id\":\"" + up->id + "\",\"size\":" + std::to_string(size) + "}");
 }
 
-void start_upload(WebKitURISchemeRequest* req, GInputStream* body) {
+void start_upload(WebKitURISchemeRequest* req, GInputStream* body, const std::string& origin) {
   auto up = std::make_unique<Upload>();
   std::string error;
   int status = 500;
@@ -125,6 +125,7 @@ void start_upload(WebKitURISchemeRequest* req, GInputStream* body) {
   if (up->fd < 0) return respond_error(req, status, error);
   up->request = gobj_ref(req);
   up->body = gobj_ref(body);
+  up->origin = origin;
   Upload* raw = up.release();  // the callback owns it
   GTask* task = g_task_new(nullptr, nullptr, on_copied, raw);
   g_task_set_task_data(task, raw, nullptr);
@@ -209,10 +210,10 @@ void on_request(WebKitURISchemeRequest* req, gpointer) {
   auto hold = gobj_ref(req);
   await_document_key(
       key, [hold = std::shared_ptr<WebKitURISchemeRequest>(hold.release(), g_object_unref), method,
-            path, body](bool found, const std::string&) {
+            path, body](bool found, const std::string& origin) {
         WebKitURISchemeRequest* r = hold.get();
         if (!found) return respond_error(r, 403, "only the application's own pages may move bytes");
-        if (method == "POST" && (path == "/" || path.empty())) return start_upload(r, body.get());
+        if (method == "POST" && (path == "/" || path.empty())) return start_upload(r, body.get(), origin);
         if (method == "GET" && path.size() > 1) {
           GChars id(g_uri_unescape_string(path.c_str() + 1, nullptr));
           if (id && blob_valid_id(id.get())) return serve_offer(r, id.get());

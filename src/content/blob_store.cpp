@@ -147,9 +147,12 @@ int blob_create_upload(guint64 size, std::string* id, std::string* path, std::st
   return fd;
 }
 
-void blob_announce(const std::string& id, guint64 size, const std::string& path) {
+void blob_announce(const std::string& id, guint64 size, const std::string& path,
+                   const std::string& origin) {
   std::string line = "BLOB {\"id\":\"" + id + "\",\"size\":" + std::to_string(size) + ",\"path\":";
   json_escape_to(line, path);
+  line += ",\"origin\":";
+  json_escape_to(line, origin);
   line += '}';
   pipe_write_line(line);
 }

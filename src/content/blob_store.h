@@ -25,9 +25,11 @@ const std::string& blob_dir();
 int blob_create_upload(guint64 size, std::string* id, std::string* path, std::string* error,
                        int* status);
 
-// Tells the backend that an upload is complete. It comes before the page
-// can name the id in a call.
-void blob_announce(const std::string& id, guint64 size, const std::string& path);
+// Tells the backend that an upload is complete, and which document's origin
+// made it, so that it can drop one it would never take. It comes before the
+// page can name the id in a call.
+void blob_announce(const std::string& id, guint64 size, const std::string& path,
+                   const std::string& origin);
 
 // Takes an offer out of the table: its descriptor (the caller's to close)
 // and size, or -1 when there is no such offer (never made, taken already,

@@ -160,26 +160,30 @@ std::string committed_origin(WebKitWebView* view) {
   return o ? o : "null";
 }
 
+namespace {
+
+// Takes one of the short-lived notes of the document a view shows: true
+// when it was still good, and it is gone either way.
+CallToken* take_mark(WebKitWebView* view, gint64 CallToken::*mark) {
+  auto wt = g_win_token.find(ovalis_winid_for_wv(view));
+  if (wt == g_win_token.end()) return nullptr;
+  auto it = g_call_tokens.find(wt->second);
+  if (it == g_call_tokens.end() || it->second.*mark <= g_get_monotonic_time()) return nullptr;
+  it->second.*mark = 0;
+  return &it->second;
+}
+
+}  // namespace
+
 bool take_open_mark(WebKitWebView* opener, std::string* origin) {
   if (!opener || is_bridgeless(opener)) return false;
-  auto wt = g_win_token.find(ovalis_winid_for_wv(opener));
-  if (wt == g_win_token.end()) return false;
-  auto it = g_call_tokens.find(wt->second);
-  if (it == g_call_tokens.end() || it->second.open_mark_until <= g_get_monotonic_time())
-    return false;
-  it->second.open_mark_until = 0;
-  if (origin) *origin = it->second.origin;
-  return true;
+  CallToken* doc = take_mark(opener, &CallToken::open_mark_until);
+  if (doc && origin) *origin = doc->origin;
+  return doc != nullptr;
 }
 
 bool take_dialog_mark(WebKitWebView* view) {
-  auto wt = g_win_token.find(ovalis_winid_for_wv(view));
-  if (wt == g_win_token.end()) return false;
-  auto it = g_call_tokens.find(wt->second);
-  if (it == g_call_tokens.end() || it->second.dialog_mark_until <= g_get_monotonic_time())
-    return false;
-  it->second.dialog_mark_until = 0;
-  return true;
+  return take_mark(view, &CallToken::dialog_mark_until) != nullptr;
 }
 
 bool proxy_key_origin(std::string_view key, std::string* origin, std::string* window) {

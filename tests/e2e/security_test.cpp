@@ -197,6 +197,18 @@ TEST_F(Security, TheProxyServesNoFrameHoweverItAsks) {
   EXPECT_TRUE(eventually([] { return fetched("/ok"); }, 8000));
 }
 
+// A cross-origin frame has no bytes helper and no key: whatever it sends to
+// the bytes scheme is refused and the backend hears of no upload.
+TEST_F(Security, FramesMoveNoBytes) {
+  frame("var ok=function(r){report('bytes '+(typeof window.__ovalisBytes)+' '+r.status)};"
+        "fetch('ovalis-blob://b/?k='+'0'.repeat(32),{method:'POST',body:new Uint8Array(8)})"
+        ".then(ok,function(){report('bytes '+(typeof window.__ovalisBytes)+' refused')})");
+  EXPECT_TRUE(reported("bytes undefined ", 12000));
+  for (auto& r : reports())
+    if (r.rfind("bytes ", 0) == 0) EXPECT_EQ(r.find(" 200"), std::string::npos) << r;
+  EXPECT_FALSE(b_->expect_prefix("BLOB ", 300));
+}
+
 TEST_F(Security, TheClipboardStaysPrivateToThePageItself) {
   b_->send("CLIPWRITE hunter2-secret");
   frame("var ed=document.getElementById('ed');ed.focus();document.execCommand('selectAll');"
